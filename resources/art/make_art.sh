@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # No timestamps or other metadata, so that rerunning the script gives identical files.
-png_opts=(-strip -define png:exclude-chunks=date,time)
+png_opts=(-strip -define 'png:exclude-chunks=date,time')
 
 # --- product logo: a violet TV with antennas, a dark blue screen and an orange V -------------
 # Drawn at 1024 px on a 256-unit grid (scale 4), then reduced, so every size is antialiased.
