@@ -51,7 +51,7 @@ std::string timeText(const ASN1_TIME* t)
 
 bool selfSigned(X509* cert)
 {
-    return X509_check_issued(cert, cert) == X509_V_OK;
+    return X509_self_signed(cert, 0) == 1;
 }
 
 } // namespace
