@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <climits>
+#include <iterator>
 
 #include "Forms.h"
 
@@ -217,11 +219,15 @@ void TWinControl::UpdateScale() {
 }
 
 void TWinControl::ApplyTabOrder() {
-    std::vector<TControl*> order = controls_;
+    std::vector<TControl*> order;
+    std::copy_if(controls_.begin(), controls_.end(), std::back_inserter(order),
+                 [](TControl* c) { return !c->IsGraphic(); });
     std::stable_sort(order.begin(), order.end(), [](TControl* a, TControl* b) {
         auto key = [](TControl* c) { return c->TabOrder() < 0 ? INT_MAX : c->TabOrder(); };
         return key(a) < key(b);
     });
+    std::copy_if(controls_.rbegin(), controls_.rend(), std::back_inserter(order),
+                 [](TControl* c) { return c->IsGraphic(); });
     HWND after = HWND_TOP;
     for (TControl* c : order) {
         SetWindowPos(c->Handle(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

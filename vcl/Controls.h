@@ -34,6 +34,8 @@ public:
     int Height() const { return height_; }
     void SetBounds(int left, int top, int width, int height);
     int TabOrder() const { return tabOrder_; }
+    // Text-only controls take no focus and lie beneath the focusable ones.
+    virtual bool IsGraphic() const { return false; }
 
     const TFont& Font() const { return font_; }
 
@@ -115,7 +117,9 @@ public:
     const std::vector<TControl*>& Controls() const { return controls_; }
     void UpdateScale() override;
 
-    // Puts the children's windows in tab order (ties keep creation order).
+    // Orders the children's windows: the focusable ones first, in tab order (ties keep creation
+    // order), as the dialog manager tabs through them; then the text-only ones, each later one
+    // above the earlier ones.
     void ApplyTabOrder();
 
 protected:

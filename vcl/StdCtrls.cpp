@@ -238,6 +238,17 @@ HWND TGroupBox::CreateWindowHandle(HWND parent, const RECT& bounds) {
                                parent, bounds);
 }
 
+// The group box control paints only its frame and caption; its inside is ours to fill.
+LRESULT TGroupBox::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_ERASEBKGND) {
+        RECT r;
+        GetClientRect(Handle(), &r);
+        FillRect(reinterpret_cast<HDC>(wp), &r, GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
+    return TWinControl::WndProc(msg, wp, lp);
+}
+
 void TRadioGroup::SetProperty(const String& name, const TPropertyValue& value) {
     if (name == L"Items") items_ = PropertyList(name, value);
     else if (name == L"ItemIndex") itemIndex_ = PropertyInt(name, value);

@@ -17,6 +17,7 @@ enum class TTextLayout { Top, Center };
 class TLabel : public TControl {
 public:
     using TControl::TControl;
+    bool IsGraphic() const override { return true; }
     void SetText(const String& text) override;
     void SetProperty(const String& name, const TPropertyValue& value) override;
 
@@ -89,6 +90,7 @@ public:
 
 protected:
     HWND CreateWindowHandle(HWND parent, const RECT& bounds) override;
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 };
 
 // A group box of radio buttons laid out in columns; ItemIndex is the chosen item.

@@ -152,6 +152,27 @@ TEST(Layout, RadioGroupsStartOnTheirFirstItemWithTheSeriesSideBySide) {
     EXPECT_LT(ru.bottom, en.top + 1) << "the language items are stacked";
 }
 
+TEST(Layout, TheNoteSizesItselfToItsTextInBothLanguages) {
+    FormFixture fixture;
+    TmainForm& form = fixture.form();
+    for (int item : {1, 0}) {
+        HWND note = form.ipNoteLbl->Handle();
+        HDC dc = GetDC(note);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(note, WM_GETFONT, 0, 0)));
+        std::wstring text = WindowText(note);
+        SIZE extent;
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        SelectObject(dc, old);
+        ReleaseDC(note, dc);
+        RECT r;
+        GetClientRect(note, &r);
+        EXPECT_GE(r.right, extent.cx) << "language " << form.langRG->ItemIndex();
+        EXPECT_GE(r.bottom, extent.cy);
+        EXPECT_LE(r.right, extent.cx + 4);
+        SendMessageW(form.langRG->ItemHandle(item), BM_CLICK, 0, 0);
+    }
+}
+
 TEST(Layout, FixedSettings) {
     FormFixture fixture;
     TmainForm& form = fixture.form();
