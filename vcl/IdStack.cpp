@@ -5,7 +5,13 @@ namespace {
 
 int usage = 0;
 std::unique_ptr<TIdStack> stack;
-TIdStack::Factory factory = NewWindowsStack;
+
+// A function-local static, so that a replacement installed during static initialisation of
+// another module cannot be overwritten by this module's own initialisation.
+TIdStack::Factory& StackFactory() {
+    static TIdStack::Factory factory = NewWindowsStack;
+    return factory;
+}
 
 }  // namespace
 
@@ -13,7 +19,7 @@ TIdStack* GStack = nullptr;
 
 void TIdStack::IncUsage() {
     if (usage == 0) {
-        stack = factory();
+        stack = StackFactory()();
         GStack = stack.get();
     }
     ++usage;
@@ -27,6 +33,6 @@ void TIdStack::DecUsage() {
     }
 }
 
-void TIdStack::SetStackFactory(Factory f) { factory = std::move(f); }
+void TIdStack::SetStackFactory(Factory f) { StackFactory() = std::move(f); }
 
 }  // namespace vcl

@@ -1,0 +1,177 @@
+// The installer's failure paths, watched from outside: probe builds of the real entry point
+// fail at chosen moments; each must show one error box captioned by its program name and end
+// with exit code 0, and a failing handler must leave the window usable.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "WindowTestSupport.h"
+
+namespace {
+
+constexpr DWORD kPatienceMs = 20000;
+
+std::wstring ProbePath(const wchar_t* name) {
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir(self, n);
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name + L".exe";
+}
+
+class Probe {
+public:
+    explicit Probe(const wchar_t* name) {
+        std::wstring cmd = L"\"" + ProbePath(name) + L"\" --these --arguments --are-ignored";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        started_ = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+    }
+    ~Probe() {
+        if (!started_) return;
+        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 99);
+        CloseHandle(pi_.hThread);
+        CloseHandle(pi_.hProcess);
+    }
+    bool started() const { return started_; }
+
+    // The first visible top-level window of the probe of the given class (null: any class).
+    HWND WaitForWindow(const wchar_t* cls, const wchar_t* caption = nullptr) {
+        struct Search {
+            DWORD pid;
+            const wchar_t* cls;
+            const wchar_t* caption;
+            HWND found;
+        } search{pi_.dwProcessId, cls, caption, nullptr};
+        for (DWORD waited = 0; waited < kPatienceMs && !search.found; waited += 50) {
+            EnumWindows(
+                [](HWND hwnd, LPARAM p) -> BOOL {
+                    auto& s = *reinterpret_cast<Search*>(p);
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(hwnd, &pid);
+                    wchar_t name[64] = {};
+                    GetClassNameW(hwnd, name, 64);
+                    if (pid != s.pid || !IsWindowVisible(hwnd) || (s.cls && wcscmp(name, s.cls) != 0) ||
+                        (s.caption && WindowText(hwnd) != s.caption))
+                        return TRUE;
+                    s.found = hwnd;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            if (!search.found) Sleep(50);
+        }
+        return search.found;
+    }
+
+    HWND WaitForMainWindow() { return WaitForWindow(nullptr, L"Velmora Tizen Installer"); }
+
+    // Waits for the error box, returns its text and dismisses it.
+    std::wstring AnswerErrorBox(const wchar_t* expectedCaption) {
+        HWND box = WaitForWindow(L"#32770");
+        if (!box) return L"<no error box>";
+        EXPECT_EQ(WindowText(box), expectedCaption);
+        wchar_t text[512] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message box's text control
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        for (DWORD waited = 0; waited < kPatienceMs && IsWindow(box); waited += 50) Sleep(50);
+        return text;
+    }
+
+    DWORD WaitForExitCode() {
+        if (WaitForSingleObject(pi_.hProcess, kPatienceMs) != WAIT_OBJECT_0) return 0xDEAD;
+        DWORD code = 0xDEAD;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+
+    bool HasMainWindow() {
+        struct Search {
+            DWORD pid;
+            bool found;
+        } search{pi_.dwProcessId, false};
+        EnumWindows(
+            [](HWND hwnd, LPARAM p) -> BOOL {
+                auto& s = *reinterpret_cast<Search*>(p);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(hwnd, &pid);
+                if (pid == s.pid && IsWindowVisible(hwnd) && WindowText(hwnd) == L"Velmora Tizen Installer")
+                    s.found = true;
+                return !s.found;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+private:
+    PROCESS_INFORMATION pi_{};
+    bool started_ = false;
+};
+
+HWND ChildWithText(HWND parent, const std::wstring& text) {
+    struct Search {
+        const std::wstring* text;
+        HWND found;
+    } search{&text, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND hwnd, LPARAM p) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(p);
+            if (WindowText(hwnd) == *s.text) s.found = hwnd;
+            return !s.found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+TEST(Startup, AnExceptionWhileTheWindowIsBuiltShowsItsMessageAndEndsWithZero) {
+    Probe probe(L"probe_form_exception");
+    ASSERT_TRUE(probe.started());
+    EXPECT_EQ(probe.AnswerErrorBox(L"probe_form_exception"), L"Окно не создано.");
+    EXPECT_FALSE(probe.HasMainWindow());
+    EXPECT_EQ(probe.WaitForExitCode(), 0u);
+}
+
+TEST(Startup, AnyOtherFailureShowsAnEmptyErrorBoxAndEndsWithZero) {
+    Probe probe(L"probe_foreign_exception");
+    ASSERT_TRUE(probe.started());
+    EXPECT_EQ(probe.AnswerErrorBox(L"probe_foreign_exception"), L"");
+    EXPECT_FALSE(probe.HasMainWindow());
+    EXPECT_EQ(probe.WaitForExitCode(), 0u);
+}
+
+TEST(Startup, AFailingCreationHandlerIsShownAndTheWindowOpensWithItsDefaultCaptions) {
+    Probe probe(L"probe_create_failure");
+    ASSERT_TRUE(probe.started());
+    EXPECT_EQ(probe.AnswerErrorBox(L"probe_create_failure"), L"Адаптеры недоступны.");
+    HWND main = probe.WaitForMainWindow();
+    ASSERT_TRUE(main);
+    // The language step did not run: the definition's own captions stand.
+    EXPECT_TRUE(ChildWithText(main, L"IP Адрес ПК:"));
+    EXPECT_TRUE(ChildWithText(main, L"Установить виджет"));
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(probe.WaitForExitCode(), 0u);
+}
+
+TEST(Startup, AFailingButtonHandlerIsShownAndTheWindowStaysUsable) {
+    Probe probe(L"probe_refresh_failure");
+    ASSERT_TRUE(probe.started());
+    HWND main = probe.WaitForMainWindow();
+    ASSERT_TRUE(main);
+    HWND address = ChildWithText(main, L"192.0.2.44");
+    ASSERT_TRUE(address) << "the creation handler filled the address line";
+    HWND refresh = ChildWithText(main, L"Обновить IP");
+    ASSERT_TRUE(refresh);
+    PostMessageW(refresh, BM_CLICK, 0, 0);
+    EXPECT_EQ(probe.AnswerErrorBox(L"probe_refresh_failure"), L"Адаптеры недоступны.");
+    EXPECT_EQ(WindowText(address), L"192.0.2.44") << "the label keeps its text";
+
+    HWND english = ChildWithText(main, L"ENG");
+    ASSERT_TRUE(english);
+    SendMessageW(english, BM_CLICK, 0, 0);
+    EXPECT_TRUE(ChildWithText(main, L"Refresh IP")) << "the window still answers";
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(probe.WaitForExitCode(), 0u);
+}
+
+}  // namespace
