@@ -39,6 +39,12 @@ const ControlRow kRows[] = {
     {L"manualLbl", L"VelmoraLabel", L"instManualGB", 11, 21, 824, 351, 15, false},
 };
 
+// The DPI the test display runs at: 96 unless the run asks for another (see run_at_dpi.sh).
+int DisplayDpi() {
+    const char* dpi = getenv("VELMORA_TEST_DPI");
+    return dpi ? atoi(dpi) : 96;
+}
+
 std::wstring ClassOf(HWND hwnd) {
     wchar_t name[64] = {};
     GetClassNameW(hwnd, name, 64);
@@ -76,20 +82,21 @@ void CheckLayout(TmainForm& form, int dpi) {
     }
 }
 
-TEST(Layout, ControlsSitWhereTheDefinitionPutsThemAt96AndAfterMovingTo144Dpi) {
+TEST(Layout, ControlsSitWhereTheDefinitionPutsThemAtTheDisplayDpiAndFollowAMoveToAnother) {
     FormFixture fixture;
     TmainForm& form = fixture.form();
-    ASSERT_EQ(form.CurrentDpi(), 96) << "the tests run at the default DPI";
-    CheckLayout(form, 96);
+    const int start = DisplayDpi();
+    ASSERT_EQ(form.CurrentDpi(), start);
+    CheckLayout(form, start);
 
+    // Moved to a monitor of another DPI, and back.
+    const int other = start == 96 ? 144 : 96;
     RECT suggested{10, 10, 10 + 1275, 10 + 938};
-    SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-    EXPECT_EQ(form.CurrentDpi(), 144);
-    CheckLayout(form, 144);
-
-    // And back, as when the window returns to the first monitor.
-    SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
-    CheckLayout(form, 96);
+    SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(other, other), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(form.CurrentDpi(), other);
+    CheckLayout(form, other);
+    SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(start, start), reinterpret_cast<LPARAM>(&suggested));
+    CheckLayout(form, start);
 }
 
 TEST(Layout, FormIsFixedSizeWithinItsLimits) {
@@ -102,24 +109,26 @@ TEST(Layout, FormIsFixedSizeWithinItsLimits) {
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_TRUE(style & WS_MAXIMIZEBOX);
 
+    const int dpi = DisplayDpi();
+    auto scaled = [dpi](LONG v) { return static_cast<LONG>(MulDiv(v, dpi, 96)); };
     RECT outer, client;
     GetWindowRect(hwnd, &outer);
     GetClientRect(hwnd, &client);
-    EXPECT_LE(outer.right - outer.left, 850);
-    EXPECT_LE(outer.bottom - outer.top, 625);
-    EXPECT_EQ(client.right, 844);
+    EXPECT_LE(outer.right - outer.left, scaled(850));
+    EXPECT_LE(outer.bottom - outer.top, scaled(625));
+    EXPECT_EQ(client.right, scaled(844));
     // The client area is 600 high unless the frame pushes the window past its 625-pixel limit.
-    RECT frame{0, 0, 844, 600};
+    RECT frame{0, 0, scaled(844), scaled(600)};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(style), FALSE, static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
-    EXPECT_EQ(client.bottom, std::min(600L, 625 - (frame.bottom - frame.top - 600)));
+    EXPECT_EQ(client.bottom, std::min(scaled(600), scaled(625) - (frame.bottom - frame.top - scaled(600))));
 
     // Maximising cannot make it bigger either.
     MINMAXINFO info{};
     SendMessageW(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(info.ptMaxTrackSize.x, 850);
-    EXPECT_EQ(info.ptMaxTrackSize.y, 625);
-    EXPECT_EQ(info.ptMaxSize.x, 850);
-    EXPECT_EQ(info.ptMaxSize.y, 625);
+    EXPECT_EQ(info.ptMaxTrackSize.x, scaled(850));
+    EXPECT_EQ(info.ptMaxTrackSize.y, scaled(625));
+    EXPECT_EQ(info.ptMaxSize.x, scaled(850));
+    EXPECT_EQ(info.ptMaxSize.y, scaled(625));
 }
 
 TEST(Layout, TabVisitsLanguageRefreshAddressInstallSeriesInThatOrder) {
