@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the Velmora logo as wgt_ico.png: 117x117, 8-bit RGBA, not interlaced (Part 5.2).
+"""Draws the Velmora logo as wgt_ico.png: 117x117, 8-bit RGBA, not interlaced.
 
 The artwork is plain geometry so that it can be made again without an editor: a rounded square
 in a dark-blue gradient with a white "V" and a teal accent bar, anti-aliased by 4x4

@@ -1,4 +1,4 @@
-// The widget's boot script (main.js, Part 5.2) in headless Chromium, against a small portal
+// The widget's boot script (main.js) in headless Chromium, against a small portal
 // served on 127.0.0.1 by this test. The page and its script come out of the built Velmora.wgt.
 //
 //   VELMORA_WGT=.../Velmora.wgt VELMORA_PORTAL_URL=https://portal.velmora.example/tv/ \

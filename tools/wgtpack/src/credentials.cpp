@@ -111,7 +111,7 @@ Credentials loadPkcs12(const std::string& path, const std::string& password, con
     if (selfSigned(cert.get()))
         throw Error(who + " is self-signed; a signature needs a certificate issued by a CA");
 
-    // The signature carries the signer, then its issuer (Part 5.2), then any further
+    // The signature carries the signer, then its issuer, then any further
     // intermediates the file holds, but not the root above them (the device has it).
     Credentials c;
     c.key = std::move(key);

@@ -1,4 +1,4 @@
-// wgtpack: packs and signs the Velmora widget (Part 5.2).
+// wgtpack: packs and signs the Velmora widget.
 //
 //   wgtpack --src DIR --author P12 --author-pass SPEC --distributor P12 --distributor-pass SPEC
 //           --portal-url URL --widget-host HOST --author-href URL --author-email ADDR

@@ -143,7 +143,7 @@ Bytes buildPackage(const std::string& srcDir, const Settings& settings, const Cr
         signedFiles.push_back({name, std::move(data)});
     }
 
-    // References go in ascending order of path (Part 5.2), not in archive order.
+    // References go in ascending order of path, not in archive order.
     std::sort(signedFiles.begin(), signedFiles.end(),
               [](const SignedFile& a, const SignedFile& b) { return a.path < b.path; });
 

@@ -1,4 +1,4 @@
-// The Velmora widget package of Part 5.2: which files, in which order, with which settings.
+// The Velmora widget package: which files, in which order, with which settings.
 #pragma once
 
 #include "bytes.h"
@@ -36,7 +36,7 @@ DosTime parseDosTime(const std::string& text);
 // A SOURCE_DATE_EPOCH value (decimal seconds since 1970, UTC) to a ZIP time.
 DosTime dosTimeFromEpoch(const std::string& epoch);
 
-// Source files in package order (Part 5.2); "css/" is a directory entry.
+// Source files in package order; "css/" is a directory entry.
 const std::vector<std::string>& packageEntries();
 
 // Reads the sources from `srcDir`, substitutes the settings, signs with both signers and

@@ -1,5 +1,5 @@
 // The widget signature files (W3C XML Digital Signatures for Widgets), laid out exactly as the
-// platform's own signer lays them out (shared/widget-signing.md).
+// platform's own signer lays them out.
 #pragma once
 
 #include "bytes.h"
@@ -31,7 +31,7 @@ std::string propObjectC14n11(Role role);
 std::string referenceUri(const std::string& path);
 
 // The whole signature file. `files` are signed in the order given; the caller passes them in
-// the order of Part 5.2 (author-signature.xml first for the distributor, then ascending paths).
+// the package's signing order (author-signature.xml first for the distributor, then ascending paths).
 std::string makeSignature(Role role, const std::vector<SignedFile>& files, const Credentials& signer);
 
 } // namespace wgtpack

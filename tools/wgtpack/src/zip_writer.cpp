@@ -1,6 +1,6 @@
 // Written by hand on purpose: zlib does the deflating and the CRC, but no library here writes
-// exactly the layout the platform's packer (Java's ZipOutputStream) writes and Part 5.2 asks
-// for: every entry deflated (the directory entry too), bit 3 with a signed data descriptor and
+// exactly the layout the platform's packer (Java's ZipOutputStream) writes and a TV expects:
+// every entry deflated (the directory entry too), bit 3 with a signed data descriptor and
 // zeros in the local header, bit 11, version 2.0 made-by and needed, one time for all entries,
 // no extra fields (libzip and minizip add extended timestamps or Unix attributes).
 #include "zip_writer.h"

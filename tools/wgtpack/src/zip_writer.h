@@ -1,4 +1,4 @@
-// The ZIP layout of a widget package (Part 5.2), byte for byte.
+// The ZIP layout of a widget package, byte for byte.
 #pragma once
 
 #include "bytes.h"

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks a built widget package from the outside, as Part 5.2 and widget-signing.md describe it.
+"""Checks a built widget package from the outside, as a TV and the platform's signer lay it out.
 
 Reads the archive byte by byte (and through zipfile and zipinfo -v), the sources inside it,
 and the two signatures: xmlsec1 verifies them against the trust anchors, every single changed

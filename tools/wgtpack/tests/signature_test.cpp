@@ -9,7 +9,7 @@ using wgtpack::Role;
 
 TEST(Signature, PropDigestsAreThePublishedConstants)
 {
-    // shared/widget-signing.md: the #prop digests never vary.
+    // The #prop digests never vary: the signed Object text is fixed.
     EXPECT_EQ(wgtpack::base64(wgtpack::sha256(wgtpack::toBytes(wgtpack::propObjectC14n11(Role::Author)))),
               "lpo8tUDs054eLlBQXiDPVDVKfw30ZZdtkRs1jd7H5K8=");
     EXPECT_EQ(wgtpack::base64(wgtpack::sha256(wgtpack::toBytes(wgtpack::propObjectC14n11(Role::Distributor)))),
