@@ -171,8 +171,6 @@ LRESULT TControl::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) { return DefaultProc(msg, wp, lp); }
 
-// Both entry points from Win32 stop every exception here: it is shown by the application and
-// the message counts as handled.
 LRESULT CALLBACK TControl::OwnClassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) {
         auto* self = static_cast<TControl*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
@@ -185,12 +183,7 @@ LRESULT CALLBACK TControl::OwnClassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
         self->Detach();
         return DefWindowProcW(hwnd, msg, wp, lp);
     }
-    try {
-        return self->WndProc(msg, wp, lp);
-    } catch (...) {
-        Application->HandleException();
-        return 0;
-    }
+    return self->SafeWndProc(msg, wp, lp);
 }
 
 LRESULT CALLBACK TControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
@@ -200,8 +193,14 @@ LRESULT CALLBACK TControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
         self->Detach();
         return DefSubclassProc(hwnd, msg, wp, lp);
     }
+    return self->SafeWndProc(msg, wp, lp);
+}
+
+// Both entry points from Win32 pass through here: every exception stops here, is shown by the
+// application, and the message counts as handled.
+LRESULT TControl::SafeWndProc(UINT msg, WPARAM wp, LPARAM lp) {
     try {
-        return self->WndProc(msg, wp, lp);
+        return WndProc(msg, wp, lp);
     } catch (...) {
         Application->HandleException();
         return 0;

@@ -94,6 +94,7 @@ private:
     friend class TWinControl;
     static LRESULT CALLBACK OwnClassProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    LRESULT SafeWndProc(UINT msg, WPARAM wp, LPARAM lp);
     void Attach(HWND hwnd);
     void Place();
     void Detach();
