@@ -1,0 +1,32 @@
+// Every wait of the tool on a network peer, in one place. The installer waits for each
+// invocation without a limit, so each of these is what keeps a dead or stalled TV from freezing
+// an installation. None is longer than 15 s.
+#pragma once
+
+#include <chrono>
+
+namespace bounds {
+
+using std::chrono::milliseconds;
+
+// Client side.
+constexpr milliseconds kServerConnect{2000};  // TCP connect to our server on loopback
+constexpr milliseconds kServerStart{5000};    // a freshly started server to listen
+constexpr milliseconds kServerReply{15000};   // one reply of the server (connect takes <= 10 s)
+constexpr milliseconds kStreamIdle{15000};    // a gap in a device stream relayed by the server
+constexpr milliseconds kServerExit{5000};     // the server to close after kill-server
+
+// Server side, towards the TV.
+constexpr milliseconds kDeviceConnect{5000};  // TCP connect to the TV
+constexpr milliseconds kHandshake{5000};      // the TV's CNXN after ours
+constexpr milliseconds kOpenReply{5000};      // OKAY or CLSE after our OPEN
+constexpr milliseconds kDeviceIdle{12000};    // any packet while a stream is open (stall)
+constexpr milliseconds kPacketRest{5000};     // the rest of a packet once its first byte came
+constexpr milliseconds kCloseReply{2000};     // the TV's CLSE after ours
+
+// Server side, towards its clients.
+constexpr milliseconds kClientRequest{5000};  // a client's request after it connected
+constexpr milliseconds kClientWrite{10000};   // a client to take relayed output
+constexpr milliseconds kDeviceBusy{10000};    // another client's stream on the same TV to end
+
+}  // namespace bounds

@@ -1,0 +1,336 @@
+#include "client.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "bounds.h"
+#include "platform.h"
+#include "trace.h"
+#include "wire.h"
+
+namespace bridge {
+
+namespace {
+
+void out(const std::string& s) {
+  std::fwrite(s.data(), 1, s.size(), stdout);
+  std::fflush(stdout);
+}
+
+void err(const std::string& s) {
+  std::fwrite(s.data(), 1, s.size(), stderr);
+  std::fflush(stderr);
+}
+
+std::string serverAddress() { return "127.0.0.1:" + std::to_string(serverPort()); }
+
+// A failure reported to the user as "error: <operation>: <what>".
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The device stream as the server relays it: DATA frames until DONE, or FAIL with a reason.
+class RelayedStream : public wire::ByteStream {
+ public:
+  explicit RelayedStream(plat::Socket& s) : s_(s) {}
+
+  std::size_t readSome(void* buf, std::size_t len, wire::Deadline deadline) override {
+    while (left_ == 0) {
+      if (done_) return 0;
+      unsigned char head[wire::kFrameHeaderSize];
+      if (!wire::readExactly(s_, head, sizeof head, deadline))
+        throw wire::Error("the server ended the stream without a reason");
+      std::uint32_t tag = wire::le32(head), length = wire::le32(head + 4);
+      if (tag == wire::kFrameData) {
+        if (length > wire::kHostMaxPayload) throw wire::Error("oversized frame from the server");
+        left_ = length;
+      } else if (tag == wire::kFrameDone && length == 0) {
+        done_ = true;
+      } else if (tag == wire::kFrameFail && length <= wire::kRequestMax) {
+        std::string why(length, '\0');
+        if (length != 0 && !wire::readExactly(s_, why.data(), length, deadline))
+          throw wire::Error("the server ended the stream without a reason");
+        throw wire::Error(why);
+      } else {
+        throw wire::Error("malformed frame from the server");
+      }
+    }
+    std::size_t n = s_.readSome(buf, std::min<std::size_t>(len, left_), deadline);
+    if (n == 0) throw wire::Error("the server closed the stream in the middle of a frame");
+    left_ -= std::uint32_t(n);
+    return n;
+  }
+
+  void writeAll(const void* buf, std::size_t len, wire::Deadline deadline) override {
+    s_.writeAll(buf, len, deadline);
+  }
+
+ private:
+  plat::Socket& s_;
+  std::uint32_t left_ = 0;
+  bool done_ = false;
+};
+
+plat::Socket tryServer(plat::ConnectFailure& failure, std::string& reason) {
+  return plat::connectTcp("127.0.0.1", serverPort(), wire::after(bounds::kServerConnect), failure,
+                          reason);
+}
+
+plat::Socket connectServer() {
+  plat::ConnectFailure failure;
+  std::string reason;
+  plat::Socket s = tryServer(failure, reason);
+  if (s.valid()) return s;
+  if (failure != plat::ConnectFailure::Refused)
+    throw Failure("cannot reach the server at " + serverAddress() + ": " + reason);
+  out("* Server is not running. Start it now on port " + std::to_string(serverPort()) + " *\n");
+  std::string why;
+  bool started = plat::spawnServer({"server"}, wire::after(bounds::kServerStart), why);
+  // A server started at the same moment by another client is as good as ours.
+  s = tryServer(failure, reason);
+  if (!s.valid())
+    throw Failure("could not start the server on " + serverAddress() + ": " +
+                  (started ? reason : why));
+  out("* Server has started successfully *\n");
+  return s;
+}
+
+void send(plat::Socket& s, const std::string& request) {
+  trace::note("client", "asks " + request);
+  std::string framed = wire::encodeRequest(request);
+  s.writeAll(framed.data(), framed.size(), wire::after(bounds::kServerReply));
+}
+
+// OKAY (with its text when withText) or throws Failure with the FAIL text.
+std::string expectOkay(plat::Socket& s, bool withText) {
+  auto deadline = wire::after(bounds::kServerReply);
+  char status[4];
+  if (!wire::readExactly(s, status, 4, deadline)) throw wire::Error("the server closed the connection");
+  std::string_view st(status, 4);
+  if (st == wire::kFailText) {
+    auto text = wire::readFramedText(s, deadline);
+    throw Failure(text ? *text : "the server failed without a reason");
+  }
+  if (st != wire::kOkayText) throw wire::Error("malformed reply from the server");
+  if (!withText) return {};
+  auto text = wire::readFramedText(s, deadline);
+  if (!text) throw wire::Error("the server closed the connection");
+  return *text;
+}
+
+// Asks the server for a device service on the only connected TV.
+plat::Socket openService(const std::string& service) {
+  plat::Socket s = connectServer();
+  send(s, "host:transport-any");
+  expectOkay(s, false);
+  send(s, service);
+  expectOkay(s, false);
+  return s;
+}
+
+int killServer() {
+  plat::ConnectFailure failure;
+  std::string reason;
+  plat::Socket s = tryServer(failure, reason);
+  if (!s.valid()) {
+    if (failure == plat::ConnectFailure::Refused) {
+      out("info: server not running\n");
+      return 0;
+    }
+    throw Failure("cannot reach the server at " + serverAddress() + ": " + reason);
+  }
+  send(s, "host:kill");
+  expectOkay(s, false);
+  // Returns once the server process is gone, so that its program file can be deleted.
+  auto deadline = wire::after(bounds::kServerExit);
+  char byte;
+  try {
+    while (s.readSome(&byte, 1, deadline) != 0) {
+    }
+  } catch (const wire::Error&) {
+    // A reset connection is as good as a closed one here.
+  }
+  return 0;
+}
+
+int connect(const Invocation& inv) {
+  plat::Socket s = connectServer();
+  std::string target = inv.target.find(':') == std::string::npos
+                           ? inv.target + ":" + std::to_string(wire::kDevicePort)
+                           : inv.target;
+  out("connecting to " + target + " ...\n");
+  send(s, "host:connect:" + target);
+  out(expectOkay(s, true) + "\n");
+  return 0;
+}
+
+int devices() {
+  plat::Socket s = connectServer();
+  send(s, "host:devices");
+  std::string list = expectOkay(s, true);
+  out("List of devices attached \n" + list);
+  return 0;
+}
+
+int shell(const Invocation& inv) {
+  plat::Socket s = openService("shell:" + inv.shellText);
+  RelayedStream in(s);
+  std::vector<char> buf(64 * 1024);
+  while (std::size_t n = in.readSome(buf.data(), buf.size(), wire::after(bounds::kStreamIdle)))
+    std::fwrite(buf.data(), 1, n, stdout), std::fflush(stdout);
+  return 0;
+}
+
+int capability() {
+  plat::Socket s = openService("capability:");
+  RelayedStream in(s);
+  auto deadline = wire::after(bounds::kStreamIdle);
+  unsigned char len[2];
+  if (!wire::readExactly(in, len, 2, deadline)) throw wire::Error("the TV sent no capabilities");
+  std::size_t n = std::size_t(len[0]) | std::size_t(len[1]) << 8;
+  if (n == 0 || n > wire::kCapabilityMax) throw wire::Error("capability length out of range");
+  std::string text(n, '\0');
+  if (!wire::readExactly(in, text.data(), n, deadline) || text.back() != '\0')
+    throw wire::Error("malformed capability text");
+  text.pop_back();
+  out(text);
+  return 0;
+}
+
+std::uint32_t fileMtime(const std::string& path) {
+  std::error_code ec;
+  auto t = std::filesystem::last_write_time(path, ec);
+  if (ec) return 0;
+  auto sys = std::chrono::file_clock::to_sys(t);
+  return std::uint32_t(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
+}
+
+std::string baseName(const std::string& path) {
+  std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// Reads the TV's answer to DONE: OKAY, or FAIL with a reason.
+void expectSyncOkay(wire::ByteStream& in, const std::string& remote) {
+  auto deadline = wire::after(bounds::kStreamIdle);
+  unsigned char head[wire::kSyncHeaderSize];
+  if (!wire::readExactly(in, head, sizeof head, deadline))
+    throw Failure("failed to close '" + remote + "': the TV ended the transfer");
+  std::uint32_t id = wire::le32(head), value = wire::le32(head + 4);
+  if (id == wire::kSyncOkay) return;
+  if (id != wire::kSyncFail || value > wire::kSyncFailMax)
+    throw wire::Error("malformed answer to a file transfer");
+  std::string why(value, '\0');
+  if (value != 0 && !wire::readExactly(in, why.data(), value, deadline))
+    throw wire::Error("the TV ended the transfer");
+  throw Failure("failed to close '" + remote + "': " + why);
+}
+
+int push(const Invocation& inv) {
+  std::FILE* f = std::fopen(inv.local.c_str(), "rb");
+  if (!f) throw Failure("cannot open '" + inv.local + "': " + std::strerror(errno));
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
+  std::string remote = inv.remote;
+  if (remote.size() > wire::kSyncPathMax) throw Failure("remote path longer than 1024 bytes");
+
+  auto started = wire::Clock::now();
+  plat::Socket s = openService("sync:");
+  RelayedStream in(s);
+  auto write = [&](const std::string& bytes) {
+    s.writeAll(bytes.data(), bytes.size(), wire::after(bounds::kStreamIdle));
+  };
+
+  write(wire::syncRequest(wire::kSyncStat, remote));
+  unsigned char stat[wire::kSyncStatReplySize];
+  if (!wire::readExactly(in, stat, sizeof stat, wire::after(bounds::kStreamIdle)) ||
+      wire::le32(stat) != wire::kSyncStat)
+    throw wire::Error("malformed answer to STAT");
+  if ((wire::le32(stat + 4) & 0170000) == 0040000) remote += "/" + baseName(inv.local);
+
+  write(wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode)));
+  std::vector<char> chunk(wire::kSyncHeaderSize + wire::kSyncDataMax);
+  std::uint64_t total = 0;
+  bool answeredEarly = false;
+  while (true) {
+    std::size_t n = std::fread(chunk.data() + wire::kSyncHeaderSize, 1, wire::kSyncDataMax, f);
+    if (n == 0) {
+      if (std::ferror(f)) throw Failure("cannot read '" + inv.local + "': " + std::strerror(errno));
+      break;
+    }
+    // The TV answers mid-transfer only to refuse it; stop sending and read why.
+    if (s.waitReadable(wire::Clock::now())) {
+      answeredEarly = true;
+      break;
+    }
+    std::string head = wire::syncHeader(wire::kSyncData, std::uint32_t(n));
+    std::memcpy(chunk.data(), head.data(), head.size());
+    s.writeAll(chunk.data(), wire::kSyncHeaderSize + n, wire::after(bounds::kStreamIdle));
+    total += n;
+  }
+  if (!answeredEarly) write(wire::syncHeader(wire::kSyncDone, fileMtime(inv.local)));
+  expectSyncOkay(in, remote);
+  write(wire::syncHeader(wire::kSyncQuit, 0));
+  char rest[64];
+  while (in.readSome(rest, sizeof rest, wire::after(bounds::kStreamIdle)) != 0) {
+  }
+
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wire::Clock::now() - started).count();
+  char line[512];
+  std::snprintf(line, sizeof line, "%s   %lluKB/s (%llu bytes in %lld.%03llds)\n",
+                inv.local.c_str(),
+                static_cast<unsigned long long>(ms > 0 ? total * 1000 / 1024 / std::uint64_t(ms) : total / 1024),
+                static_cast<unsigned long long>(total), static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
+  out("1 file(s) pushed. 0 file(s) skipped.\n");
+  out(line);
+  return 0;
+}
+
+const char* operationName(Invocation::Kind k) {
+  switch (k) {
+    case Invocation::Kind::Connect: return "connect";
+    case Invocation::Kind::Devices: return "devices";
+    case Invocation::Kind::Shell: return "shell";
+    case Invocation::Kind::Push: return "push";
+    case Invocation::Kind::Capability: return "capability";
+    case Invocation::Kind::KillServer: return "kill-server";
+    default: return "iu";
+  }
+}
+
+}  // namespace
+
+std::uint16_t serverPort() {
+  std::string v = plat::getEnv("IU_SERVER_PORT");
+  if (v.empty()) return wire::kServerPort;
+  auto t = wire::parseTarget("0.0.0.0:" + v);
+  if (!t) throw std::invalid_argument("IU_SERVER_PORT is not a port number: '" + v + "'");
+  return t->port;
+}
+
+int runClient(const Invocation& inv) {
+  try {
+    switch (inv.kind) {
+      case Invocation::Kind::KillServer: return killServer();
+      case Invocation::Kind::Connect: return connect(inv);
+      case Invocation::Kind::Devices: return devices();
+      case Invocation::Kind::Shell: return shell(inv);
+      case Invocation::Kind::Push: return push(inv);
+      case Invocation::Kind::Capability: return capability();
+      default: return 1;
+    }
+  } catch (const Failure& e) {
+    // Texts from the server (target not found, failed to connect ...) already start as the
+    // platform tool's do; ours get the same prefix.
+    std::string text = e.what();
+    err((text.rfind("error: ", 0) == 0 ? text : "error: " + text) + "\n");
+  } catch (const wire::Error& e) {
+    err(std::string("error: ") + operationName(inv.kind) + ": " + e.what() + "\n");
+  }
+  return 1;
+}
+
+}  // namespace bridge

@@ -1,0 +1,232 @@
+#include "codec.h"
+
+#include <cstdio>
+
+#include "wire.h"
+
+namespace wire {
+
+bool readExactly(ByteStream& s, void* buf, std::size_t len, Deadline deadline) {
+  auto* p = static_cast<unsigned char*>(buf);
+  std::size_t got = 0;
+  while (got < len) {
+    std::size_t n = s.readSome(p + got, len - got, deadline);
+    if (n == 0) {
+      if (got == 0) return false;
+      throw Error("closed after " + std::to_string(got) + " of " + std::to_string(len) + " bytes");
+    }
+    got += n;
+  }
+  return true;
+}
+
+std::uint32_t le32(const void* p) {
+  const auto* b = static_cast<const unsigned char*>(p);
+  return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+         std::uint32_t(b[3]) << 24;
+}
+
+void putLe32(std::string& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(char((v >> (8 * i)) & 0xff));
+}
+
+std::string commandName(std::uint32_t command) {
+  switch (command) {
+    case kCnxn: return "CNXN";
+    case kOpen: return "OPEN";
+    case kOkay: return "OKAY";
+    case kWrte: return "WRTE";
+    case kClse: return "CLSE";
+    case kStat: return "STAT";
+  }
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08x", command);
+  return buf;
+}
+
+std::uint32_t payloadSum(std::string_view payload) {
+  std::uint32_t sum = 0;
+  for (unsigned char c : payload) sum += c;
+  return sum;
+}
+
+std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
+                         std::string_view payload) {
+  std::string out;
+  out.reserve(kHeaderSize + payload.size());
+  putLe32(out, command);
+  putLe32(out, arg0);
+  putLe32(out, arg1);
+  putLe32(out, std::uint32_t(payload.size()));
+  putLe32(out, payloadSum(payload));
+  putLe32(out, command ^ 0xffffffffu);
+  out.append(payload);
+  return out;
+}
+
+PacketHeader decodeHeader(const unsigned char* header, std::uint32_t maxPayload) {
+  PacketHeader h{le32(header), le32(header + 4), le32(header + 8), le32(header + 12),
+                 le32(header + 16)};
+  std::uint32_t magic = le32(header + 20);
+  if (magic != (h.command ^ 0xffffffffu)) throw Error("bad packet magic");
+  switch (h.command) {
+    case kCnxn: case kOpen: case kOkay: case kWrte: case kClse: case kStat: break;
+    default: throw Error("unknown packet command " + commandName(h.command));
+  }
+  if (h.length > maxPayload)
+    throw Error("packet payload of " + std::to_string(h.length) + " bytes exceeds the limit of " +
+                std::to_string(maxPayload));
+  return h;
+}
+
+void checkPayload(const PacketHeader& h, std::string_view payload) {
+  if (!payload.empty() && (h.check == 0 || h.check != payloadSum(payload)))
+    throw Error("bad payload checksum in " + commandName(h.command));
+}
+
+std::optional<Packet> readPacket(ByteStream& s, std::uint32_t maxPayload, Deadline deadline) {
+  unsigned char header[kHeaderSize];
+  if (!readExactly(s, header, sizeof header, deadline)) return std::nullopt;
+  PacketHeader h = decodeHeader(header, maxPayload);
+  Packet p{h.command, h.arg0, h.arg1, std::string(h.length, '\0')};
+  if (h.length != 0 && !readExactly(s, p.payload.data(), h.length, deadline))
+    throw Error("closed after a packet header");
+  checkPayload(h, p.payload);
+  return p;
+}
+
+DeviceBanner parseDeviceBanner(std::string_view payload) {
+  if (!payload.empty() && payload.back() == '\0') payload.remove_suffix(1);
+  std::string_view prefix = kDeviceBannerPrefix;
+  if (payload.substr(0, prefix.size()) != prefix)
+    throw Error("handshake without a device banner");
+  payload.remove_prefix(prefix.size());
+  DeviceBanner b;
+  std::size_t sep = payload.find("::");
+  b.model = std::string(payload.substr(0, sep));
+  if (sep != std::string_view::npos) b.locked = payload.substr(sep + 2) == "1";
+  for (unsigned char c : b.model)
+    if (c < 0x20 || c == 0x7f) throw Error("device banner holds a control character");
+  return b;
+}
+
+std::string deviceBanner(std::string_view model, bool locked) {
+  std::string s = kDeviceBannerPrefix;
+  s.append(model);
+  s.append(locked ? "::1" : "::0");
+  s.push_back('\0');
+  return s;
+}
+
+std::string encodeRequest(std::string_view payload) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%04zx", payload.size());
+  return std::string(digits) + std::string(payload);
+}
+
+std::optional<std::size_t> parseHex4(std::string_view digits) {
+  if (digits.size() != 4) return std::nullopt;
+  std::size_t v = 0;
+  for (char c : digits) {
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return std::nullopt;
+    v = v * 16 + std::size_t(d);
+  }
+  return v;
+}
+
+std::optional<std::string> readFramedText(ByteStream& s, Deadline deadline) {
+  char digits[4];
+  if (!readExactly(s, digits, 4, deadline)) return std::nullopt;
+  auto len = parseHex4(std::string_view(digits, 4));
+  if (!len) throw Error("length is not four hex digits");
+  if (*len > kRequestMax)
+    throw Error("length " + std::to_string(*len) + " exceeds " + std::to_string(kRequestMax));
+  std::string text(*len, '\0');
+  if (*len != 0 && !readExactly(s, text.data(), *len, deadline))
+    throw Error("closed after a length");
+  return text;
+}
+
+namespace {
+
+bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+std::optional<unsigned> decimal(std::string_view s, unsigned max) {
+  if (s.empty() || s.size() > 5) return std::nullopt;
+  unsigned v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + unsigned(c - '0');
+  }
+  if (v > max) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::optional<Ipv4Target> parseTarget(std::string_view text) {
+  Ipv4Target t;
+  std::string_view host = text;
+  std::size_t colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    host = text.substr(0, colon);
+    auto port = decimal(text.substr(colon + 1), 65535);
+    if (!port || *port == 0) return std::nullopt;
+    t.port = std::uint16_t(*port);
+  }
+  int parts = 0;
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t dot = host.find('.', pos);
+    std::string_view part = host.substr(pos, dot == std::string_view::npos ? dot : dot - pos);
+    if (part.size() > 3 || !decimal(part, 255)) return std::nullopt;
+    ++parts;
+    if (dot == std::string_view::npos) break;
+    pos = dot + 1;
+  }
+  if (parts != 4) return std::nullopt;
+  t.host = std::string(host);
+  return t;
+}
+
+Request parseRequest(std::string_view text) {
+  if (text == "host:kill") return {RequestKind::Kill, {}};
+  if (text == "host:devices") return {RequestKind::Devices, {}};
+  if (text == "host:transport-any") return {RequestKind::TransportAny, {}};
+  if (text == "sync:") return {RequestKind::Sync, {}};
+  if (text == "capability:") return {RequestKind::Capability, {}};
+  if (startsWith(text, "host:connect:")) {
+    std::string_view target = text.substr(13);
+    if (!parseTarget(target)) throw Error("not an IPv4 address and port: '" + std::string(target) + "'");
+    return {RequestKind::Connect, std::string(target)};
+  }
+  if (startsWith(text, "shell:")) {
+    std::string_view command = text.substr(6);
+    if (command.empty()) throw Error("interactive shell is not supported");
+    for (unsigned char c : command)
+      if (c == 0) throw Error("shell command holds a NUL byte");
+    return {RequestKind::Shell, std::string(command)};
+  }
+  throw Error("unknown request");
+}
+
+std::string syncHeader(std::uint32_t id, std::uint32_t value) {
+  std::string out;
+  putLe32(out, id);
+  putLe32(out, value);
+  return out;
+}
+
+std::string syncRequest(std::uint32_t id, std::string_view data) {
+  std::string out = syncHeader(id, std::uint32_t(data.size()));
+  out.append(data);
+  return out;
+}
+
+std::string frameHeader(std::uint32_t tag, std::uint32_t length) { return syncHeader(tag, length); }
+
+}  // namespace wire

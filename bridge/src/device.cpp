@@ -1,0 +1,238 @@
+#include "device.h"
+
+#include <vector>
+
+#include "bounds.h"
+#include "trace.h"
+#include "wire.h"
+
+namespace bridge {
+
+namespace {
+
+std::string seconds(std::chrono::milliseconds d) { return std::to_string(d.count() / 1000) + " s"; }
+
+void traceIn(const std::string& serial, const wire::Packet& p) {
+  if (!trace::enabled()) return;
+  trace::bytes("server", "<- " + serial + " " + wire::commandName(p.command) + " " +
+                             std::to_string(p.arg0) + " " + std::to_string(p.arg1), p.payload);
+}
+
+// Client side of a relay: frames, and the flag that the client went away.
+struct ClientEnd {
+  plat::Socket& sock;
+  bool gone = false;
+
+  void frame(std::uint32_t tag, std::string_view data) {
+    if (gone) return;
+    try {
+      std::string head = wire::frameHeader(tag, std::uint32_t(data.size()));
+      auto deadline = wire::after(bounds::kClientWrite);
+      sock.writeAll(head.data(), head.size(), deadline);
+      if (!data.empty()) sock.writeAll(data.data(), data.size(), deadline);
+    } catch (const wire::Error&) {
+      gone = true;
+    }
+  }
+};
+
+}  // namespace
+
+Device::Device(plat::Socket s, std::string serial, wire::DeviceBanner banner,
+               std::uint32_t maxPayload)
+    : sock_(std::move(s)), serial_(std::move(serial)), model_(std::move(banner.model)),
+      locked_(banner.locked), maxPayload_(maxPayload) {}
+
+std::unique_ptr<Device> Device::connect(const wire::Ipv4Target& target, bool& refusedOrOff) {
+  refusedOrOff = false;
+  plat::ConnectFailure failure;
+  std::string reason;
+  plat::Socket s = plat::connectTcp(target.host, target.port, wire::after(bounds::kDeviceConnect),
+                                    failure, reason);
+  if (!s.valid()) {
+    refusedOrOff = true;
+    if (failure == plat::ConnectFailure::TimedOut)
+      reason = "no answer within " + seconds(bounds::kDeviceConnect) + " (TV off or wrong address?)";
+    throw wire::Error(reason);
+  }
+  std::string serial = target.serial();
+  std::string hello = wire::encodePacket(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload,
+                                         std::string_view(wire::kHostBanner, sizeof wire::kHostBanner));
+  trace::bytes("server", "-> " + serial + " CNXN", hello);
+  auto deadline = wire::after(bounds::kHandshake);
+  std::optional<wire::Packet> reply;
+  try {
+    s.writeAll(hello.data(), hello.size(), deadline);
+    reply = wire::readPacket(s, wire::kHostMaxPayload, deadline);
+  } catch (const wire::Error& e) {
+    if (wire::Clock::now() >= deadline)
+      throw wire::Error("no handshake reply within " + seconds(bounds::kHandshake));
+    throw wire::Error(std::string("handshake failed: ") + e.what());
+  }
+  if (!reply)
+    throw wire::Error(
+        "the TV closed the connection without a handshake (is this PC's address its Host PC IP?)");
+  traceIn(serial, *reply);
+  if (reply->command != wire::kCnxn)
+    throw wire::Error("handshake answered with " + wire::commandName(reply->command));
+  if (reply->arg1 < wire::kMinMaxPayload)
+    throw wire::Error("the TV's packet limit of " + std::to_string(reply->arg1) + " bytes is too small");
+  std::uint32_t limit = std::min(reply->arg1, wire::kHostMaxPayload);
+  wire::DeviceBanner banner = wire::parseDeviceBanner(reply->payload);
+  return std::unique_ptr<Device>(new Device(std::move(s), serial, std::move(banner), limit));
+}
+
+void Device::send(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
+                  std::string_view data) {
+  std::string packet = wire::encodePacket(command, arg0, arg1, data);
+  if (trace::enabled())
+    trace::bytes("server", "-> " + serial_ + " " + wire::commandName(command) + " " +
+                               std::to_string(arg0) + " " + std::to_string(arg1), data);
+  sock_.writeAll(packet.data(), packet.size(), wire::after(bounds::kPacketRest));
+}
+
+std::optional<wire::Packet> Device::receive(wire::Deadline firstByte) {
+  while (true) {
+    if (!sock_.waitReadable(firstByte)) throw wire::Error("timed out waiting for the TV");
+    auto p = wire::readPacket(sock_, wire::kHostMaxPayload, wire::after(bounds::kPacketRest));
+    if (!p) return std::nullopt;
+    traceIn(serial_, *p);
+    if (p->command == wire::kStat) {
+      locked_ = p->arg0 == 1;
+      continue;
+    }
+    if (p->command == wire::kCnxn) throw wire::Error("unexpected handshake from the TV");
+    if (p->payload.size() > maxPayload_ && p->command == wire::kWrte)
+      throw wire::Error("the TV sent more than its own packet limit");
+    return p;
+  }
+}
+
+bool Device::alive() {
+  if (!sock_.valid()) return false;
+  try {
+    while (sock_.waitReadable(wire::Clock::now())) {
+      auto p = receive(wire::Clock::now());
+      if (!p) return false;
+      // Anything but the lock state between streams is a late packet of an ended stream.
+    }
+    return true;
+  } catch (const wire::Error& e) {
+    trace::note("server", serial_ + " dropped: " + e.what());
+    return false;
+  }
+}
+
+std::optional<std::uint32_t> Device::open(const std::string& service) {
+  std::uint32_t local = nextId_++;
+  std::string payload = service;
+  payload.push_back('\0');
+  send(wire::kOpen, local, 0, payload);
+  auto deadline = wire::after(bounds::kOpenReply);
+  while (true) {
+    std::optional<wire::Packet> p;
+    try {
+      p = receive(deadline);
+    } catch (const wire::Error& e) {
+      if (wire::Clock::now() >= deadline)
+        throw wire::Error("no answer to opening the service within " + seconds(bounds::kOpenReply));
+      throw;
+    }
+    if (!p) throw wire::Error("the TV closed the connection");
+    if (p->arg1 != local) continue;  // a late packet of an earlier stream
+    if (p->command == wire::kOkay && p->arg0 != 0) return p->arg0;
+    if (p->command == wire::kClse) return std::nullopt;
+    throw wire::Error("opening a service answered with " + wire::commandName(p->command));
+  }
+}
+
+void Device::closeStream(std::uint32_t local, std::uint32_t remote) {
+  send(wire::kClse, local, remote, {});
+  auto deadline = wire::after(bounds::kCloseReply);
+  try {
+    while (true) {
+      auto p = receive(deadline);
+      if (!p || (p->command == wire::kClse && p->arg1 == local)) return;
+      if (p->command == wire::kWrte && p->arg1 == local) send(wire::kOkay, local, remote, {});
+    }
+  } catch (const wire::Error&) {
+    // A TV that does not confirm the close gets no more of this stream either way.
+  }
+}
+
+void Device::relay(plat::Socket& client, const std::string& service) {
+  ClientEnd out{client};
+  std::uint32_t local = nextId_;
+  std::optional<std::uint32_t> remote;
+  try {
+    remote = open(service);
+  } catch (const wire::Error& e) {
+    std::string why = "device " + serial_ + ": " + e.what();
+    std::string reply = wire::kFailText + wire::encodeRequest(why);
+    client.writeAll(reply.data(), reply.size(), wire::after(bounds::kClientWrite));
+    throw wire::Error(why);
+  }
+  if (!remote) {
+    std::string reply = wire::kFailText + wire::encodeRequest("closed (" + serial_ + " refused the service)");
+    client.writeAll(reply.data(), reply.size(), wire::after(bounds::kClientWrite));
+    return;
+  }
+  client.writeAll(wire::kOkayText, 4, wire::after(bounds::kClientWrite));
+
+  std::vector<char> buf(maxPayload_);
+  bool unacked = false;
+  try {
+    while (true) {
+      plat::Socket* watch[2] = {&sock_, (!out.gone && !unacked) ? &client : nullptr};
+      int ready = plat::waitAnyReadable(watch, 2, wire::after(bounds::kDeviceIdle));
+      if (ready < 0)
+        throw wire::Error("device " + serial_ + ": no data from the TV for " + seconds(bounds::kDeviceIdle));
+      if (ready == 1) {
+        std::size_t n = 0;
+        try {
+          n = client.readSome(buf.data(), buf.size(), wire::Clock::now());
+        } catch (const wire::Error&) {
+          out.gone = true;
+        }
+        if (n == 0) {
+          out.gone = true;
+          closeStream(local, *remote);
+          return;
+        }
+        send(wire::kWrte, local, *remote, std::string_view(buf.data(), n));
+        unacked = true;
+        continue;
+      }
+      auto p = receive(wire::Clock::now());
+      if (!p) throw wire::Error("device " + serial_ + ": the TV closed the connection");
+      if (p->arg1 != local) continue;
+      switch (p->command) {
+        case wire::kWrte:
+          // Ack first: the TV holds its next output until then, and the client write overlaps.
+          send(wire::kOkay, local, *remote, {});
+          out.frame(wire::kFrameData, p->payload);
+          break;
+        case wire::kOkay:
+          unacked = false;
+          break;
+        case wire::kClse:
+          send(wire::kClse, local, *remote, {});
+          out.frame(wire::kFrameDone, {});
+          return;
+        default:
+          throw wire::Error("device " + serial_ + ": unexpected " + wire::commandName(p->command) + " in a stream");
+      }
+      if (out.gone) {
+        closeStream(local, *remote);
+        return;
+      }
+    }
+  } catch (const wire::Error& e) {
+    std::string why = e.what();
+    if (why.rfind("device ", 0) != 0) why = "device " + serial_ + ": " + why;
+    out.frame(wire::kFrameFail, why.substr(0, wire::kRequestMax));
+    throw wire::Error(why);
+  }
+}
+
+}  // namespace bridge

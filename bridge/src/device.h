@@ -1,0 +1,53 @@
+// One TV connection held by the background server: the CNXN handshake, its lock state, and
+// the streams opened on it, relayed to one client at a time.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "codec.h"
+#include "platform.h"
+
+namespace bridge {
+
+class Device {
+ public:
+  // TCP connect and handshake. Throws wire::Error with the reason; refusedOrOff tells a TV that
+  // did not take the TCP connection apart from one that took it and then failed.
+  static std::unique_ptr<Device> connect(const wire::Ipv4Target& target, bool& refusedOrOff);
+
+  const std::string& serial() const { return serial_; }
+  const std::string& model() const { return model_; }
+  bool locked() const { return locked_; }
+  std::uint32_t maxPayload() const { return maxPayload_; }
+
+  // Reads whatever the TV sent while idle (lock state) without waiting. False once the link
+  // is gone or the TV sent something it must not. Call with busy() held.
+  bool alive();
+
+  // Opens service on the TV and relays it to client: OKAY or FAIL, then the stream frames.
+  // A fault of the TV throws wire::Error after a FAIL frame went to the client; the caller then
+  // drops this device. A client that goes away only ends the stream.
+  void relay(plat::Socket& client, const std::string& service);
+
+  std::timed_mutex& busy() { return busy_; }
+
+ private:
+  Device(plat::Socket s, std::string serial, wire::DeviceBanner banner, std::uint32_t maxPayload);
+  void send(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1, std::string_view data);
+  // The next packet other than a lock-state broadcast; nullopt when the TV closed the link.
+  std::optional<wire::Packet> receive(wire::Deadline firstByte);
+  std::optional<std::uint32_t> open(const std::string& service);
+  void closeStream(std::uint32_t local, std::uint32_t remote);
+
+  plat::Socket sock_;
+  std::string serial_;
+  std::string model_;
+  bool locked_ = false;
+  std::uint32_t maxPayload_;
+  std::uint32_t nextId_ = 1;
+  std::timed_mutex busy_;
+};
+
+}  // namespace bridge

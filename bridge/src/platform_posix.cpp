@@ -1,0 +1,276 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+
+namespace plat {
+
+namespace {
+
+int msUntil(Deadline deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wire::Clock::now());
+  if (left.count() <= 0) return 0;
+  return left.count() > INT_MAX ? INT_MAX : int(left.count());
+}
+
+std::string errnoText(int e) { return std::strerror(e); }
+
+sockaddr_in ipv4Address(const std::string& ipv4, std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (inet_pton(AF_INET, ipv4.c_str(), &a.sin_addr) != 1)
+    throw wire::Error("'" + ipv4 + "' is not an IPv4 address");
+  return a;
+}
+
+// Waits for one poll event on fd; false when the deadline passes first.
+bool waitFor(int fd, short events, Deadline deadline) {
+  while (true) {
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, msUntil(deadline));
+    if (r > 0) return true;
+    if (r == 0) return false;
+    if (errno != EINTR) throw wire::Error("poll: " + errnoText(errno));
+  }
+}
+
+}  // namespace
+
+void init() { ::signal(SIGPIPE, SIG_IGN); }
+
+Socket& Socket::operator=(Socket&& o) noexcept {
+  if (this != &o) {
+    close();
+    handle_ = o.handle_;
+    o.handle_ = -1;
+  }
+  return *this;
+}
+
+void Socket::close() {
+  if (handle_ != -1) ::close(int(handle_));
+  handle_ = -1;
+}
+
+void Socket::shutdownSend() {
+  if (handle_ != -1) ::shutdown(int(handle_), SHUT_WR);
+}
+
+std::size_t Socket::readSome(void* buf, std::size_t len, Deadline deadline) {
+  while (true) {
+    if (!waitFor(int(handle_), POLLIN, deadline)) throw wire::Error("timed out waiting for data");
+    ssize_t n = ::recv(int(handle_), buf, len, 0);
+    if (n >= 0) return std::size_t(n);
+    if (errno != EINTR && errno != EAGAIN) throw wire::Error("receive failed: " + errnoText(errno));
+  }
+}
+
+void Socket::writeAll(const void* buf, std::size_t len, Deadline deadline) {
+  const char* p = static_cast<const char*>(buf);
+  while (len > 0) {
+    if (!waitFor(int(handle_), POLLOUT, deadline)) throw wire::Error("timed out sending data");
+    ssize_t n = ::send(int(handle_), p, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      throw wire::Error("send failed: " + errnoText(errno));
+    }
+    p += n;
+    len -= std::size_t(n);
+  }
+}
+
+bool Socket::waitReadable(Deadline deadline) { return waitFor(int(handle_), POLLIN, deadline); }
+
+int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
+  pollfd fds[4];
+  int map[4];
+  int n = 0;
+  for (int i = 0; i < count && n < 4; ++i) {
+    if (!sockets[i]) continue;
+    fds[n] = pollfd{int(sockets[i]->native()), POLLIN, 0};
+    map[n++] = i;
+  }
+  while (true) {
+    int r = ::poll(fds, nfds_t(n), msUntil(deadline));
+    if (r == 0) return -1;
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw wire::Error("poll: " + errnoText(errno));
+    }
+    for (int i = 0; i < n; ++i)
+      if (fds[i].revents) return map[i];
+  }
+}
+
+Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
+                  ConnectFailure& failure, std::string& reason) {
+  sockaddr_in a = ipv4Address(ipv4, port);
+  Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  failure = ConnectFailure::Other;
+  if (!s.valid()) {
+    reason = errnoText(errno);
+    return Socket();
+  }
+  int fd = int(s.native());
+  int r = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  if (r != 0 && errno != EINPROGRESS) {
+    failure = errno == ECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
+    reason = errnoText(errno);
+    return Socket();
+  }
+  if (r != 0) {
+    if (!waitFor(fd, POLLOUT, deadline)) {
+      failure = ConnectFailure::TimedOut;
+      reason = "connection timed out";
+      return Socket();
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err != 0) {
+      failure = err == ECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
+      reason = errnoText(err);
+      return Socket();
+    }
+  }
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  failure = ConnectFailure::None;
+  return s;
+}
+
+Listener::Listener(const std::string& ipv4, std::uint16_t port) {
+  sockaddr_in a = ipv4Address(ipv4, port);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw wire::Error("socket: " + errnoText(errno));
+  handle_ = fd;
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0) {
+    std::string why = errnoText(errno);
+    ::close(fd);
+    handle_ = -1;
+    throw wire::Error("cannot listen on " + ipv4 + ":" + std::to_string(port) + ": " + why);
+  }
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port_ = ntohs(a.sin_port);
+}
+
+Listener::~Listener() {
+  if (handle_ != -1) ::close(int(handle_));
+}
+
+Socket Listener::accept() {
+  while (true) {
+    int fd = ::accept4(int(handle_), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+      int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      return Socket(fd);
+    }
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) ::usleep(10000);
+  }
+}
+
+bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::string& reason) {
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) {
+    reason = "pipe: " + errnoText(errno);
+    return false;
+  }
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    reason = "fork: " + errnoText(errno);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    return false;
+  }
+  if (pid == 0) {
+    // Child: its own session, standard streams on /dev/null, nothing else open but the
+    // readiness pipe, so a caller's redirected output is not held open by the server.
+    ::setsid();
+    int null = ::open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) ::dup2(null, fd);
+    ::dup2(ready[1], 3);
+    ::close_range(4, ~0u, 0);
+    if (::chdir("/") != 0) ::_exit(127);
+    std::vector<std::string> all = args;
+    all.push_back("--ready");
+    all.push_back("3");
+    std::vector<char*> argv;
+    std::string self = "iu";
+    argv.push_back(self.data());
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv("/proc/self/exe", argv.data());
+    ::_exit(127);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  bool ok = false;
+  while (true) {
+    pollfd p{ready[0], POLLIN, 0};
+    int r = ::poll(&p, 1, msUntil(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      reason = "the server did not become ready in time";
+      break;
+    }
+    ok = ::read(ready[0], &byte, 1) == 1;
+    if (!ok) reason = "the server ended before it was ready";
+    break;
+  }
+  ::close(ready[0]);
+  // The child goes on as the server; reap it only if it already failed.
+  ::waitpid(pid, nullptr, WNOHANG);
+  return ok;
+}
+
+void signalReady(const std::string& token) {
+  int fd = std::atoi(token.c_str());
+  if (fd < 3) return;
+  char byte = 1;
+  if (::write(fd, &byte, 1) != 1) {
+    // The client gave up waiting; it will find the server on its next try.
+  }
+  ::close(fd);
+}
+
+std::string getEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+void appendToFile(const std::string& path, const std::string& text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  std::size_t off = 0;
+  while (off < text.size()) {
+    ssize_t n = ::write(fd, text.data() + off, text.size() - off);
+    if (n <= 0) break;
+    off += std::size_t(n);
+  }
+  ::close(fd);
+}
+
+int processId() { return int(::getpid()); }
+
+void exitNow(int status) { ::_exit(status); }
+
+std::string lastSocketError() { return errnoText(errno); }
+
+}  // namespace plat

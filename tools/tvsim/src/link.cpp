@@ -1,0 +1,286 @@
+#include "link.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "codec.h"
+#include "wire.h"
+
+namespace tvsim {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long the TV waits for the PC's handshake, and for anything at all once connected.
+constexpr auto kHandshakeWait = 10s;
+constexpr auto kLinkIdle = 600s;
+
+class FdStream : public wire::ByteStream {
+ public:
+  explicit FdStream(int fd) : fd_(fd) {}
+  std::size_t readSome(void* buf, std::size_t len, wire::Deadline deadline) override {
+    while (true) {
+      pollfd p{fd_, POLLIN, 0};
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wire::Clock::now());
+      int r = ::poll(&p, 1, int(std::max<long long>(0, std::min<long long>(left.count(), INT_MAX))));
+      if (r == 0) throw wire::Error("timed out");
+      if (r < 0 && errno == EINTR) continue;
+      ssize_t n = ::recv(fd_, buf, len, 0);
+      if (n >= 0) return std::size_t(n);
+      if (errno != EINTR) throw wire::Error(std::string("receive: ") + std::strerror(errno));
+    }
+  }
+  void writeAll(const void* buf, std::size_t len, wire::Deadline) override {
+    const char* p = static_cast<const char*>(buf);
+    while (len > 0) {
+      ssize_t n = ::send(fd_, p, len, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw wire::Error(std::string("send: ") + std::strerror(errno));
+      p += n;
+      len -= std::size_t(n);
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// One open service; it consumes the PC's stream data and queues its own output.
+class Service {
+ public:
+  virtual ~Service() = default;
+  virtual void onData(std::string_view data) { (void)data; }
+  std::string out;
+  bool closeWhenFlushed = false;
+};
+
+class TextService : public Service {
+ public:
+  explicit TextService(std::string text) {
+    out = std::move(text);
+    closeWhenFlushed = true;
+  }
+};
+
+// The sync sub-protocol: STAT, SEND + DATA... + DONE, QUIT.
+class SyncService : public Service {
+ public:
+  explicit SyncService(Tv& tv) : tv_(tv) {}
+
+  void onData(std::string_view data) override {
+    if (closeWhenFlushed) return;
+    buf_.append(data);
+    while (!closeWhenFlushed && buf_.size() - pos_ >= wire::kSyncHeaderSize) {
+      std::uint32_t id = wire::le32(buf_.data() + pos_), value = wire::le32(buf_.data() + pos_ + 4);
+      std::size_t need = wire::kSyncHeaderSize;
+      bool carries = id == wire::kSyncStat || id == wire::kSyncSend || id == wire::kSyncData;
+      if (carries) {
+        std::uint32_t limit = id == wire::kSyncData ? wire::kSyncDataMax : wire::kSyncPathMax + 16;
+        if (value > limit) return fail(id == wire::kSyncData ? "oversize data message" : "path too long");
+        need += value;
+      }
+      if (buf_.size() - pos_ < need) break;
+      std::string_view body(buf_.data() + pos_ + wire::kSyncHeaderSize, need - wire::kSyncHeaderSize);
+      pos_ += need;
+      handle(id, value, body);
+    }
+    buf_.erase(0, pos_);
+    pos_ = 0;
+  }
+
+ private:
+  void fail(const std::string& why) {
+    file_.reset();
+    if (!temp_.empty()) std::filesystem::remove(temp_);
+    temp_.clear();
+    out += wire::syncRequest(wire::kSyncFail, why);
+    closeWhenFlushed = true;
+  }
+
+  void handle(std::uint32_t id, std::uint32_t value, std::string_view body) {
+    namespace fs = std::filesystem;
+    if (id == wire::kSyncStat) {
+      auto local = tv_.localPath(std::string(body), false);
+      std::uint32_t mode = 0, size = 0, mtime = 0;
+      std::error_code ec;
+      if (local && fs::exists(*local, ec)) {
+        mode = fs::is_directory(*local) ? 0040755 : 0100644;
+        size = fs::is_directory(*local) ? 0 : std::uint32_t(fs::file_size(*local, ec));
+        mtime = 1;
+      }
+      out += wire::syncHeader(wire::kSyncStat, mode);
+      wire::putLe32(out, size);
+      wire::putLe32(out, mtime);
+    } else if (id == wire::kSyncSend) {
+      std::string spec(body);
+      std::size_t comma = spec.rfind(',');
+      if (comma == std::string::npos || file_) return fail("malformed SEND");
+      target_ = spec.substr(0, comma);
+      auto local = tv_.localPath(target_, true);
+      if (!local) return fail("Permission denied: " + target_);
+      std::error_code ec;
+      fs::create_directories(fs::path(*local).parent_path(), ec);
+      temp_ = *local + ".part";
+      file_ = std::make_unique<std::ofstream>(temp_, std::ios::binary | std::ios::trunc);
+      if (!*file_) return fail("cannot open " + target_);
+      final_ = *local;
+    } else if (id == wire::kSyncData) {
+      if (!file_) return fail("DATA without SEND");
+      file_->write(body.data(), std::streamsize(body.size()));
+    } else if (id == wire::kSyncDone) {
+      if (!file_) return fail("DONE without SEND");
+      if (tv_.config().faults.count(Fault::FailPush)) return fail("No space left on device");
+      file_->close();
+      bool ok = !file_->fail();
+      file_.reset();
+      std::error_code ec;
+      if (ok) std::filesystem::rename(temp_, final_, ec);
+      temp_.clear();
+      if (!ok || ec) return fail("write failed: " + target_);
+      out += wire::syncHeader(wire::kSyncOkay, 0);
+      (void)value;
+    } else if (id == wire::kSyncQuit) {
+      closeWhenFlushed = true;
+    } else {
+      fail("unknown sync request");
+    }
+  }
+
+  Tv& tv_;
+  std::string buf_;
+  std::size_t pos_ = 0;
+  std::unique_ptr<std::ofstream> file_;
+  std::string target_, temp_, final_;
+};
+
+std::string peerAddress(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET) return {};
+  char buf[INET_ADDRSTRLEN];
+  return inet_ntop(AF_INET, &a.sin_addr, buf, sizeof buf) ? buf : "";
+}
+
+void send(FdStream& s, std::uint32_t cmd, std::uint32_t a0, std::uint32_t a1, std::string_view data) {
+  std::string p = wire::encodePacket(cmd, a0, a1, data);
+  s.writeAll(p.data(), p.size(), wire::Clock::now());
+}
+
+void serve(Tv& tv, int fd) {
+  const auto& faults = tv.config().faults;
+  if (peerAddress(fd) != tv.config().hostPc || faults.count(Fault::CloseOnAccept)) return;
+  FdStream s(fd);
+  auto hello = wire::readPacket(s, wire::kHostMaxPayload, wire::Clock::now() + kHandshakeWait);
+  if (!hello || hello->command != wire::kCnxn || hello->arg1 < wire::kMinMaxPayload) return;
+  if (faults.count(Fault::NoHandshake)) {
+    char sink[4096];
+    while (s.readSome(sink, sizeof sink, wire::Clock::now() + kLinkIdle) != 0) {
+    }
+    return;
+  }
+  const std::uint32_t limit = tv.maxPayload(hello->arg1);
+  std::string banner = wire::deviceBanner(tv.config().model, tv.config().locked);
+  std::string reply = wire::encodePacket(wire::kCnxn, wire::kDeviceVersion, limit, banner);
+  if (faults.count(Fault::CorruptHeader)) reply[20] ^= 0x5a;
+  s.writeAll(reply.data(), reply.size(), wire::Clock::now());
+
+  std::unique_ptr<Service> service;
+  std::uint32_t ours = 0, theirs = 0, nextId = 0x100;
+  bool awaitingAck = false;
+  while (true) {
+    if (service && !awaitingAck && !service->out.empty()) {
+      std::size_t n = std::min<std::size_t>(service->out.size(), limit);
+      send(s, wire::kWrte, ours, theirs, std::string_view(service->out).substr(0, n));
+      service->out.erase(0, n);
+      awaitingAck = true;
+      continue;
+    }
+    if (service && !awaitingAck && service->closeWhenFlushed) {
+      send(s, wire::kClse, ours, theirs, {});
+      service.reset();
+      continue;
+    }
+    auto p = wire::readPacket(s, limit, wire::Clock::now() + kLinkIdle);
+    if (!p) return;
+    switch (p->command) {
+      case wire::kOpen: {
+        std::string name = p->payload;
+        if (!name.empty() && name.back() == '\0') name.pop_back();
+        std::string output;
+        if (service || p->arg0 == 0 || faults.count(Fault::RefuseService)) {
+          send(s, wire::kClse, 0, p->arg0, {});
+          break;
+        }
+        if (name.rfind("shell:", 0) == 0) {
+          if (!tv.shell(name.substr(6), output)) {
+            send(s, wire::kClse, 0, p->arg0, {});
+            break;
+          }
+          service = std::make_unique<TextService>(std::move(output));
+        } else if (name == "capability:") {
+          std::string text = tv.capability() + '\0';
+          std::string framed{char(text.size() & 0xff), char(text.size() >> 8)};
+          service = std::make_unique<TextService>(framed + text);
+        } else if (name == "sync:") {
+          service = std::make_unique<SyncService>(tv);
+        } else {
+          send(s, wire::kClse, 0, p->arg0, {});
+          break;
+        }
+        ours = nextId++;
+        theirs = p->arg0;
+        awaitingAck = false;
+        send(s, wire::kOkay, ours, theirs, {});
+        if (faults.count(Fault::Stall)) {
+          // Holds the stream open and answers nothing more, as a hung TV does.
+          char sink[4096];
+          while (s.readSome(sink, sizeof sink, wire::Clock::now() + kLinkIdle) != 0) {
+          }
+          return;
+        }
+        break;
+      }
+      case wire::kOkay:
+        if (service && p->arg1 == ours) awaitingAck = false;
+        break;
+      case wire::kWrte:
+        if (service && p->arg1 == ours) {
+          send(s, wire::kOkay, ours, theirs, {});
+          service->onData(p->payload);
+        }
+        break;
+      case wire::kClse:
+        if (service && p->arg1 == ours) {
+          send(s, wire::kClse, ours, theirs, {});
+          service.reset();
+        }
+        break;
+      default:
+        return;  // CNXN again or STAT from the PC: not for a TV
+    }
+  }
+}
+
+}  // namespace
+
+void serveLink(Tv& tv, int fd) {
+  try {
+    serve(tv, fd);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tvsim: link dropped: %s\n", e.what());
+  }
+  ::close(fd);
+}
+
+}  // namespace tvsim

@@ -1,0 +1,174 @@
+// tvsim: a simulated TV in developer mode, for tests and the demo.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "codec.h"
+#include "link.h"
+#include "tv.h"
+#include "verify.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tvsim --state DIR [options]\n"
+    "  --listen ADDR:PORT     loopback address to listen on (127.0.0.1:26101; port 0 picks one)\n"
+    "  --host-pc ADDR         the only PC address accepted, the TV's Host PC IP (127.0.0.1)\n"
+    "  --model NAME           model name shown by 'devices' (UE43RU7400UXRU)\n"
+    "  --generation 2016|2019 firmware generation (2019)\n"
+    "  --author-ca FILE       PEM trust anchor for author signatures (repeatable)\n"
+    "  --distributor-ca FILE  PEM trust anchor for distributor signatures (repeatable)\n"
+    "  --verify-time T        check certificates at T (YYYY-MM-DDTHH:MM:SS, UTC) instead of now\n"
+    "  --locked               report the TV as locked\n"
+    "  --fault MODE           close-on-accept | no-handshake | corrupt-header | refuse-service |\n"
+    "                         stall | fail-push | install:CODE (CODE -1..-7, -11, 116, 118)\n";
+
+std::string readPem(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::invalid_argument("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  if (s.str().find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+    throw std::invalid_argument(path + " holds no PEM certificate");
+  return s.str();
+}
+
+std::time_t parseTime(const std::string& t) {
+  std::tm tm{};
+  std::istringstream in(t);
+  in >> std::get_time(&tm, "%Y-%m-%dT%H:%M:%S");
+  if (in.fail() || in.peek() != EOF) throw std::invalid_argument("not a time: " + t);
+  return timegm(&tm);
+}
+
+void parseFault(const std::string& f, tvsim::Config& c) {
+  static const std::map<std::string, tvsim::Fault> names = {
+      {"close-on-accept", tvsim::Fault::CloseOnAccept}, {"no-handshake", tvsim::Fault::NoHandshake},
+      {"corrupt-header", tvsim::Fault::CorruptHeader}, {"refuse-service", tvsim::Fault::RefuseService},
+      {"stall", tvsim::Fault::Stall}, {"fail-push", tvsim::Fault::FailPush}};
+  if (auto it = names.find(f); it != names.end()) {
+    c.faults.insert(it->second);
+    return;
+  }
+  if (f.rfind("install:", 0) == 0) {
+    static const std::map<std::string, int> codes = {{"-1", -1}, {"-2", -2}, {"-3", -3}, {"-4", -4},
+                                                     {"-5", -5}, {"-6", -6}, {"-7", -7}, {"-11", -11},
+                                                     {"116", 116}, {"118", 118}};
+    if (auto it = codes.find(f.substr(8)); it != codes.end()) {
+      c.installFailure = it->second;
+      return;
+    }
+  }
+  throw std::invalid_argument("unknown fault mode: " + f);
+}
+
+tvsim::Config parseArgs(int argc, char** argv) {
+  tvsim::Config c;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--locked") {
+      c.locked = true;
+      continue;
+    }
+    if (i + 1 >= argc) throw std::invalid_argument(a == "--help" ? "" : "missing value or unknown option: " + a);
+    std::string v = argv[++i];
+    if (a == "--listen") {
+      bool anyPort = v.size() > 2 && v.compare(v.size() - 2, 2, ":0") == 0;
+      auto t = wire::parseTarget(anyPort ? v.substr(0, v.size() - 2) : v);
+      if (!t || t->host.rfind("127.", 0) != 0) throw std::invalid_argument("--listen needs a loopback ADDR:PORT");
+      c.listenHost = t->host;
+      c.port = anyPort ? 0 : t->port;
+    } else if (a == "--host-pc") {
+      if (!wire::parseTarget(v) || v.find(':') != std::string::npos) throw std::invalid_argument("--host-pc needs an IPv4 address");
+      c.hostPc = v;
+    } else if (a == "--model") {
+      c.model = v;
+    } else if (a == "--generation") {
+      if (v != "2016" && v != "2019") throw std::invalid_argument("--generation is 2016 or 2019");
+      c.generation = std::stoi(v);
+    } else if (a == "--state") {
+      c.stateDir = v;
+    } else if (a == "--author-ca") {
+      c.trust.authorCaPem.push_back(readPem(v));
+    } else if (a == "--distributor-ca") {
+      c.trust.distributorCaPem.push_back(readPem(v));
+    } else if (a == "--verify-time") {
+      c.trust.at = parseTime(v);
+    } else if (a == "--fault") {
+      parseFault(v, c);
+    } else {
+      throw std::invalid_argument("unknown option: " + a);
+    }
+  }
+  if (c.stateDir.empty()) throw std::invalid_argument("--state DIR is required");
+  return c;
+}
+
+// Port 0 in --listen is allowed so that tests can run side by side: the real one is printed.
+int listenOn(const tvsim::Config& c, std::uint16_t& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(c.port);
+  inet_pton(AF_INET, c.listenHost.c_str(), &a.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0)
+    throw std::runtime_error("cannot listen on " + c.listenHost + ":" + std::to_string(c.port) + ": " +
+                             std::strerror(errno));
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  tvsim::Config config;
+  try {
+    config = parseArgs(argc, argv);
+  } catch (const std::exception& e) {
+    if (*e.what()) std::fprintf(stderr, "tvsim: %s\n", e.what());
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  try {
+    tvsim::initVerifier();
+    tvsim::Tv tv(config);
+    std::uint16_t port = 0;
+    int listener = listenOn(config, port);
+    std::printf("tvsim: listening on %s:%u (model %s, generation %d)\n", config.listenHost.c_str(),
+                unsigned(port), config.model.c_str(), config.generation);
+    std::fflush(stdout);
+    int one = 1;
+    while (true) {
+      int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        throw std::runtime_error(std::string("accept: ") + std::strerror(errno));
+      }
+      // Small packets go out at once, as the TV's daemon sends them.
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      std::thread([&tv, fd] { tvsim::serveLink(tv, fd); }).detach();
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tvsim: %s\n", e.what());
+    return 1;
+  }
+}
