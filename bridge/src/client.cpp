@@ -323,10 +323,14 @@ int runClient(const Invocation& inv) {
       default: return 1;
     }
   } catch (const Failure& e) {
-    // Texts from the server (target not found, failed to connect ...) already start as the
-    // platform tool's do; ours get the same prefix.
+    // Some texts read as the platform tool's own, and users search for them as they are.
     std::string text = e.what();
-    err((text.rfind("error: ", 0) == 0 ? text : "error: " + text) + "\n");
+    bool known = false;
+    for (const char* start : {"error: ", "failed to connect", "failed to close", "closed"})
+      known |= text.rfind(start, 0) == 0;
+    if (text.rfind("error: ", 0) != 0)
+      text = known ? "error: " + text : std::string("error: ") + operationName(inv.kind) + ": " + text;
+    err(text + "\n");
   } catch (const wire::Error& e) {
     err(std::string("error: ") + operationName(inv.kind) + ": " + e.what() + "\n");
   }

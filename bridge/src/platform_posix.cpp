@@ -74,6 +74,8 @@ std::size_t Socket::readSome(void* buf, std::size_t len, Deadline deadline) {
     if (!waitFor(int(handle_), POLLIN, deadline)) throw wire::Error("timed out waiting for data");
     ssize_t n = ::recv(int(handle_), buf, len, 0);
     if (n >= 0) return std::size_t(n);
+    // A reset is the peer closing with our data unread: for us, the end of its stream.
+    if (errno == ECONNRESET) return 0;
     if (errno != EINTR && errno != EAGAIN) throw wire::Error("receive failed: " + errnoText(errno));
   }
 }
