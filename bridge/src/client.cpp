@@ -248,7 +248,10 @@ int push(const Invocation& inv) {
   if (!wire::readExactly(in, stat, sizeof stat, wire::after(bounds::kStreamIdle)) ||
       wire::le32(stat) != wire::kSyncStat)
     throw wire::Error("malformed answer to STAT");
-  if ((wire::le32(stat + 4) & 0170000) == 0040000) remote += "/" + baseName(inv.local);
+  if ((wire::le32(stat + 4) & 0170000) == 0040000) {
+    remote.push_back('/');
+    remote.append(baseName(inv.local));
+  }
 
   write(wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode)));
   std::vector<char> chunk(wire::kSyncHeaderSize + wire::kSyncDataMax);

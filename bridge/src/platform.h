@@ -29,8 +29,6 @@ class Socket : public wire::ByteStream {
   bool valid() const { return handle_ != -1; }
   std::intptr_t native() const { return handle_; }
   void close();
-  // Ends our sending direction; the peer reads end of stream.
-  void shutdownSend();
 
   std::size_t readSome(void* buf, std::size_t len, Deadline deadline) override;
   void writeAll(const void* buf, std::size_t len, Deadline deadline) override;
@@ -81,8 +79,5 @@ void appendToFile(const std::string& path, const std::string& text);
 int processId();
 // Ends the process at once with the given status, without running destructors.
 [[noreturn]] void exitNow(int status);
-
-// Text for the OS error of the last failed call on this thread (errno / WSAGetLastError).
-std::string lastSocketError();
 
 }  // namespace plat

@@ -65,9 +65,6 @@ void Socket::close() {
   handle_ = -1;
 }
 
-void Socket::shutdownSend() {
-  if (handle_ != -1) ::shutdown(int(handle_), SHUT_WR);
-}
 
 std::size_t Socket::readSome(void* buf, std::size_t len, Deadline deadline) {
   while (true) {
@@ -273,6 +270,5 @@ int processId() { return int(::getpid()); }
 
 void exitNow(int status) { ::_exit(status); }
 
-std::string lastSocketError() { return errnoText(errno); }
 
 }  // namespace plat

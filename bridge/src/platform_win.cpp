@@ -1,0 +1,299 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+
+#include "platform.h"
+
+namespace plat {
+
+namespace {
+
+int msUntil(Deadline deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wire::Clock::now());
+  if (left.count() <= 0) return 0;
+  return left.count() > INT_MAX ? INT_MAX : int(left.count());
+}
+
+std::string utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(std::size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring wide(const std::string& s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
+  std::wstring w(std::size_t(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
+  return w;
+}
+
+std::string errorText(DWORD code) {
+  wchar_t* buf = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  std::string text = n ? utf8(std::wstring(buf, n)) : "error " + std::to_string(code);
+  LocalFree(buf);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+sockaddr_in ipv4Address(const std::string& ipv4, std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (inet_pton(AF_INET, ipv4.c_str(), &a.sin_addr) != 1)
+    throw wire::Error("'" + ipv4 + "' is not an IPv4 address");
+  return a;
+}
+
+// Waits until the socket is readable (or writable); false when the deadline passes first.
+bool waitFor(SOCKET s, bool write, Deadline deadline) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  fd_set errors = set;
+  int ms = msUntil(deadline);
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  int r = select(0, write ? nullptr : &set, write ? &set : nullptr, &errors, &tv);
+  if (r == SOCKET_ERROR) throw wire::Error("select: " + errorText(DWORD(WSAGetLastError())));
+  return r > 0;
+}
+
+SOCKET newSocket() {
+  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) return s;
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return s;
+}
+
+void setNonBlocking(SOCKET s) {
+  u_long on = 1;
+  ioctlsocket(s, FIONBIO, &on);
+  BOOL nodelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&nodelay), sizeof nodelay);
+}
+
+}  // namespace
+
+void init() {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  // Output passes through byte for byte: the TV's line ends are its own.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
+
+Socket& Socket::operator=(Socket&& o) noexcept {
+  if (this != &o) {
+    close();
+    handle_ = o.handle_;
+    o.handle_ = -1;
+  }
+  return *this;
+}
+
+void Socket::close() {
+  if (handle_ != -1) closesocket(SOCKET(handle_));
+  handle_ = -1;
+}
+
+
+std::size_t Socket::readSome(void* buf, std::size_t len, Deadline deadline) {
+  while (true) {
+    if (!waitFor(SOCKET(handle_), false, deadline)) throw wire::Error("timed out waiting for data");
+    int n = recv(SOCKET(handle_), static_cast<char*>(buf), int(std::min<std::size_t>(len, INT_MAX)), 0);
+    if (n >= 0) return std::size_t(n);
+    int e = WSAGetLastError();
+    // A reset is the peer closing with our data unread: for us, the end of its stream.
+    if (e == WSAECONNRESET || e == WSAECONNABORTED) return 0;
+    if (e != WSAEWOULDBLOCK && e != WSAEINTR) throw wire::Error("receive failed: " + errorText(DWORD(e)));
+  }
+}
+
+void Socket::writeAll(const void* buf, std::size_t len, Deadline deadline) {
+  const char* p = static_cast<const char*>(buf);
+  while (len > 0) {
+    if (!waitFor(SOCKET(handle_), true, deadline)) throw wire::Error("timed out sending data");
+    int n = send(SOCKET(handle_), p, int(std::min<std::size_t>(len, INT_MAX)), 0);
+    if (n == SOCKET_ERROR) {
+      int e = WSAGetLastError();
+      if (e == WSAEWOULDBLOCK || e == WSAEINTR) continue;
+      throw wire::Error("send failed: " + errorText(DWORD(e)));
+    }
+    p += n;
+    len -= std::size_t(n);
+  }
+}
+
+bool Socket::waitReadable(Deadline deadline) { return waitFor(SOCKET(handle_), false, deadline); }
+
+int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
+  fd_set set;
+  FD_ZERO(&set);
+  for (int i = 0; i < count; ++i)
+    if (sockets[i]) FD_SET(SOCKET(sockets[i]->native()), &set);
+  int ms = msUntil(deadline);
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  int r = select(0, &set, nullptr, nullptr, &tv);
+  if (r == SOCKET_ERROR) throw wire::Error("select: " + errorText(DWORD(WSAGetLastError())));
+  if (r == 0) return -1;
+  for (int i = 0; i < count; ++i)
+    if (sockets[i] && FD_ISSET(SOCKET(sockets[i]->native()), &set)) return i;
+  return -1;
+}
+
+Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
+                  ConnectFailure& failure, std::string& reason) {
+  sockaddr_in a = ipv4Address(ipv4, port);
+  failure = ConnectFailure::Other;
+  SOCKET raw = newSocket();
+  if (raw == INVALID_SOCKET) {
+    reason = errorText(DWORD(WSAGetLastError()));
+    return Socket();
+  }
+  Socket s{std::intptr_t(raw)};
+  setNonBlocking(raw);
+  if (connect(raw, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) {
+    int e = WSAGetLastError();
+    if (e != WSAEWOULDBLOCK) {
+      failure = e == WSAECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
+      reason = errorText(DWORD(e));
+      return Socket();
+    }
+    if (!waitFor(raw, true, deadline)) {
+      failure = ConnectFailure::TimedOut;
+      reason = "connection timed out";
+      return Socket();
+    }
+    int err = 0;
+    int len = sizeof err;
+    getsockopt(raw, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
+    if (err != 0) {
+      failure = err == WSAECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
+      reason = errorText(DWORD(err));
+      return Socket();
+    }
+  }
+  failure = ConnectFailure::None;
+  return s;
+}
+
+Listener::Listener(const std::string& ipv4, std::uint16_t port) {
+  sockaddr_in a = ipv4Address(ipv4, port);
+  SOCKET s = newSocket();
+  if (s == INVALID_SOCKET) throw wire::Error("socket: " + errorText(DWORD(WSAGetLastError())));
+  // Exclusive, so that a second server cannot take the port from under the first.
+  BOOL on = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR ||
+      listen(s, 64) == SOCKET_ERROR) {
+    std::string why = errorText(DWORD(WSAGetLastError()));
+    closesocket(s);
+    throw wire::Error("cannot listen on " + ipv4 + ":" + std::to_string(port) + ": " + why);
+  }
+  handle_ = std::intptr_t(s);
+  int len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  port_ = ntohs(a.sin_port);
+}
+
+Listener::~Listener() {
+  if (handle_ != -1) closesocket(SOCKET(handle_));
+}
+
+Socket Listener::accept() {
+  while (true) {
+    SOCKET c = ::accept(SOCKET(handle_), nullptr, nullptr);
+    if (c != INVALID_SOCKET) {
+      SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
+      setNonBlocking(c);
+      return Socket(std::intptr_t(c));
+    }
+    Sleep(10);
+  }
+}
+
+bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::string& reason) {
+  static std::atomic<int> counter{0};
+  std::wstring event = L"Local\\iu-server-ready-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                       std::to_wstring(counter++);
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+  if (!ready) {
+    reason = "CreateEvent: " + errorText(GetLastError());
+    return false;
+  }
+  wchar_t self[32768];
+  DWORD n = GetModuleFileNameW(nullptr, self, 32768);
+  std::wstring cmd = L"\"" + std::wstring(self, n) + L"\"";
+  for (const auto& a : args) cmd += L" " + wide(a);
+  cmd += L" --ready " + event;
+  wchar_t system[MAX_PATH];
+  UINT sysLen = GetSystemDirectoryW(system, MAX_PATH);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  // No handles inherited and no console: a caller's redirected output closes with the caller,
+  // and no window appears. The server runs from the system folder so that it holds no handle
+  // on the caller's folder.
+  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE,
+                           DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
+                           nullptr, sysLen ? system : nullptr, &si, &pi);
+  if (!ok) {
+    reason = "CreateProcess: " + errorText(GetLastError());
+    CloseHandle(ready);
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  HANDLE waits[2] = {ready, pi.hProcess};
+  DWORD r = WaitForMultipleObjects(2, waits, FALSE, DWORD(msUntil(deadline)));
+  bool started = r == WAIT_OBJECT_0;
+  if (r == WAIT_OBJECT_0 + 1) reason = "the server ended before it was ready";
+  else if (!started) reason = "the server did not become ready in time";
+  CloseHandle(pi.hProcess);
+  CloseHandle(ready);
+  return started;
+}
+
+void signalReady(const std::string& token) {
+  HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, wide(token).c_str());
+  if (!e) return;
+  SetEvent(e);
+  CloseHandle(e);
+}
+
+std::string getEnv(const char* name) {
+  std::wstring w = wide(name);
+  DWORD n = GetEnvironmentVariableW(w.c_str(), nullptr, 0);
+  if (n == 0) return {};
+  std::wstring value(n, L'\0');
+  n = GetEnvironmentVariableW(w.c_str(), value.data(), n);
+  value.resize(n);
+  return utf8(value);
+}
+
+void appendToFile(const std::string& path, const std::string& text) {
+  HANDLE f = CreateFileW(wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(f, text.data(), DWORD(text.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+int processId() { return int(GetCurrentProcessId()); }
+
+void exitNow(int status) { ExitProcess(UINT(status)); }
+
+
+}  // namespace plat
