@@ -1,6 +1,7 @@
 // The wire codec byte for byte, and its strictness towards what comes from the network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "codec.h"
