@@ -50,18 +50,22 @@ std::uint32_t payloadSum(std::string_view payload) {
   return sum;
 }
 
-std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
                          std::string_view payload) {
   std::string out;
-  out.reserve(kHeaderSize + payload.size());
+  out.reserve(kHeaderSize);
   putLe32(out, command);
   putLe32(out, arg0);
   putLe32(out, arg1);
   putLe32(out, std::uint32_t(payload.size()));
   putLe32(out, payloadSum(payload));
   putLe32(out, command ^ 0xffffffffu);
-  out.append(payload);
   return out;
+}
+
+std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
+                         std::string_view payload) {
+  return encodeHeader(command, arg0, arg1, payload).append(payload);
 }
 
 PacketHeader decodeHeader(const unsigned char* header, std::uint32_t maxPayload) {

@@ -53,6 +53,9 @@ struct Packet {
 std::uint32_t payloadSum(std::string_view payload);
 std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
                          std::string_view payload);
+// The 24-byte header alone, for a sender that writes a large payload without copying it.
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
+                         std::string_view payload);
 
 struct PacketHeader {
   std::uint32_t command, arg0, arg1, length, check;

@@ -84,11 +84,13 @@ std::unique_ptr<Device> Device::connect(const wire::Ipv4Target& target, bool& re
 
 void Device::send(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
                   std::string_view data) {
-  std::string packet = wire::encodePacket(command, arg0, arg1, data);
+  std::string header = wire::encodeHeader(command, arg0, arg1, data);
   if (trace::enabled())
     trace::bytes("server", "-> " + serial_ + " " + wire::commandName(command) + " " +
                                std::to_string(arg0) + " " + std::to_string(arg1), data);
-  sock_.writeAll(packet.data(), packet.size(), wire::after(bounds::kPacketRest));
+  auto deadline = wire::after(bounds::kPacketRest);
+  sock_.writeAll(header.data(), header.size(), deadline);
+  if (!data.empty()) sock_.writeAll(data.data(), data.size(), deadline);
 }
 
 std::optional<wire::Packet> Device::receive(wire::Deadline firstByte) {
@@ -179,11 +181,19 @@ void Device::relay(plat::Socket& client, const std::string& service) {
   }
   client.writeAll(wire::kOkayText, 4, wire::after(bounds::kClientWrite));
 
+  // One packet read ahead from the client while the TV has not acked the last one: the TV
+  // sees at most one unacked WRTE, and the server holds one packet of the stream in memory.
   std::vector<char> buf(maxPayload_);
+  std::size_t pending = 0;
   bool unacked = false;
   try {
     while (true) {
-      plat::Socket* watch[2] = {&sock_, (!out.gone && !unacked) ? &client : nullptr};
+      if (pending != 0 && !unacked) {
+        send(wire::kWrte, local, *remote, std::string_view(buf.data(), pending));
+        pending = 0;
+        unacked = true;
+      }
+      plat::Socket* watch[2] = {&sock_, (!out.gone && pending == 0) ? &client : nullptr};
       int ready = plat::waitAnyReadable(watch, 2, wire::after(bounds::kDeviceIdle));
       if (ready < 0)
         throw wire::Error("device " + serial_ + ": no data from the TV for " + seconds(bounds::kDeviceIdle));
@@ -199,8 +209,7 @@ void Device::relay(plat::Socket& client, const std::string& service) {
           closeStream(local, *remote);
           return;
         }
-        send(wire::kWrte, local, *remote, std::string_view(buf.data(), n));
-        unacked = true;
+        pending = n;
         continue;
       }
       auto p = receive(wire::Clock::now());
