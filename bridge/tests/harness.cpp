@@ -109,11 +109,27 @@ void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+namespace {
+
+// Removes the scratch folders of a test program when it ends.
+struct ScratchFolders {
+  std::vector<std::filesystem::path> dirs;
+  ~ScratchFolders() {
+    std::error_code ec;
+    for (const auto& d : dirs) std::filesystem::remove_all(d, ec);
+  }
+};
+
+ScratchFolders scratch;
+
+}  // namespace
+
 std::string tempDir(const std::string& name) {
   auto dir = std::filesystem::temp_directory_path() /
              ("velmora-" + name + "-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
+  scratch.dirs.push_back(dir);
   return dir.string();
 }
 

@@ -23,6 +23,7 @@ int freePort();
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// A fresh scratch folder, removed when the program ends.
 std::string tempDir(const std::string& name);
 
 // Every file under dir, by its path relative to dir with "/" separators.
