@@ -1,6 +1,7 @@
 #include "codec.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "wire.h"
 
@@ -45,9 +46,24 @@ std::string commandName(std::uint32_t command) {
 }
 
 std::uint32_t payloadSum(std::string_view payload) {
-  std::uint32_t sum = 0;
-  for (unsigned char c : payload) sum += c;
-  return sum;
+  // Eight bytes at a time, added as four 16-bit lanes: a push sums every byte twice on its way,
+  // and a byte-wise loop is slower than the loopback copy itself.
+  constexpr std::uint64_t kLanes = 0x00ff00ff00ff00ffull;
+  const char* p = payload.data();
+  std::size_t n = payload.size();
+  std::uint64_t total = 0;
+  while (n >= 8) {
+    std::uint64_t lanes = 0;
+    // 128 words add at most 128 * 510 per lane, within 16 bits.
+    for (int i = 0; i < 128 && n >= 8; ++i, p += 8, n -= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p, 8);
+      lanes += (w & kLanes) + ((w >> 8) & kLanes);
+    }
+    total += (lanes & 0xffff) + ((lanes >> 16) & 0xffff) + ((lanes >> 32) & 0xffff) + (lanes >> 48);
+  }
+  for (; n > 0; --n) total += static_cast<unsigned char>(*p++);
+  return std::uint32_t(total);
 }
 
 std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,

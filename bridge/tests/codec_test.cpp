@@ -94,6 +94,18 @@ TEST(Codec, RejectsMalformedPackets) {
   }
 }
 
+TEST(Codec, PayloadSumIsTheByteSumForEveryLengthAndAlignment) {
+  std::string bytes(70000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(0xff - i % 7);
+  for (std::size_t start : {0u, 1u, 5u}) {
+    for (std::size_t len : {0u, 1u, 7u, 8u, 9u, 1023u, 1024u, 1025u, 65536u, 69990u}) {
+      std::uint32_t expected = 0;
+      for (std::size_t i = start; i < start + len; ++i) expected += static_cast<unsigned char>(bytes[i]);
+      EXPECT_EQ(wire::payloadSum(std::string_view(bytes).substr(start, len)), expected) << start << "+" << len;
+    }
+  }
+}
+
 TEST(Codec, HexLengthsAreExactlyFourDigits) {
   EXPECT_EQ(wire::parseHex4("000c"), 12u);
   EXPECT_EQ(wire::parseHex4("FFFF"), 0xffffu);
