@@ -280,13 +280,13 @@ int push(const Invocation& inv) {
   while (in.readSome(rest, sizeof rest, wire::after(bounds::kStreamIdle)) != 0) {
   }
 
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wire::Clock::now() - started).count();
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(wire::Clock::now() - started).count();
+  if (us < 1) us = 1;
   char line[512];
-  std::snprintf(line, sizeof line, "%s   %lluKB/s (%llu bytes in %lld.%03llds)\n",
-                inv.local.c_str(),
-                static_cast<unsigned long long>(ms > 0 ? total * 1000 / 1024 / std::uint64_t(ms) : total / 1024),
-                static_cast<unsigned long long>(total), static_cast<long long>(ms / 1000),
-                static_cast<long long>(ms % 1000));
+  std::snprintf(line, sizeof line, "%s   %lluKB/s (%llu bytes in %lld.%03llds)\n", inv.local.c_str(),
+                static_cast<unsigned long long>(total * 1000000 / 1024 / std::uint64_t(us)),
+                static_cast<unsigned long long>(total), static_cast<long long>(us / 1000000),
+                static_cast<long long>(us / 1000 % 1000));
   out("1 file(s) pushed. 0 file(s) skipped.\n");
   out(line);
   return 0;

@@ -1,11 +1,18 @@
 #include "codec.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
 #include "wire.h"
 
 namespace wire {
+
+int millisecondsLeft(Deadline deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) return 0;
+  return left.count() > INT_MAX ? INT_MAX : int(left.count());
+}
 
 bool readExactly(ByteStream& s, void* buf, std::size_t len, Deadline deadline) {
   auto* p = static_cast<unsigned char*>(buf);

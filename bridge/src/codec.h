@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 using Deadline = Clock::time_point;
 
 inline Deadline after(std::chrono::milliseconds d) { return Clock::now() + d; }
+// Milliseconds until the deadline, 0 once passed, as the OS wait calls take them.
+int millisecondsLeft(Deadline deadline);
 
 // Any failure on or of the wire: the message says what went wrong in words a user can act on.
 class Error : public std::runtime_error {

@@ -19,12 +19,6 @@ namespace plat {
 
 namespace {
 
-int msUntil(Deadline deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wire::Clock::now());
-  if (left.count() <= 0) return 0;
-  return left.count() > INT_MAX ? INT_MAX : int(left.count());
-}
-
 std::string errnoText(int e) { return std::strerror(e); }
 
 sockaddr_in ipv4Address(const std::string& ipv4, std::uint16_t port) {
@@ -40,7 +34,7 @@ sockaddr_in ipv4Address(const std::string& ipv4, std::uint16_t port) {
 bool waitFor(int fd, short events, Deadline deadline) {
   while (true) {
     pollfd p{fd, events, 0};
-    int r = ::poll(&p, 1, msUntil(deadline));
+    int r = ::poll(&p, 1, wire::millisecondsLeft(deadline));
     if (r > 0) return true;
     if (r == 0) return false;
     if (errno != EINTR) throw wire::Error("poll: " + errnoText(errno));
@@ -103,7 +97,7 @@ int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
     map[n++] = i;
   }
   while (true) {
-    int r = ::poll(fds, nfds_t(n), msUntil(deadline));
+    int r = ::poll(fds, nfds_t(n), wire::millisecondsLeft(deadline));
     if (r == 0) return -1;
     if (r < 0) {
       if (errno == EINTR) continue;
@@ -223,7 +217,7 @@ bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::s
   bool ok = false;
   while (true) {
     pollfd p{ready[0], POLLIN, 0};
-    int r = ::poll(&p, 1, msUntil(deadline));
+    int r = ::poll(&p, 1, wire::millisecondsLeft(deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) {
       reason = "the server did not become ready in time";

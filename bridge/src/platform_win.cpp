@@ -14,12 +14,6 @@ namespace plat {
 
 namespace {
 
-int msUntil(Deadline deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wire::Clock::now());
-  if (left.count() <= 0) return 0;
-  return left.count() > INT_MAX ? INT_MAX : int(left.count());
-}
-
 std::string utf8(const std::wstring& w) {
   if (w.empty()) return {};
   int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
@@ -63,7 +57,7 @@ bool waitFor(SOCKET s, bool write, Deadline deadline) {
   FD_ZERO(&set);
   FD_SET(s, &set);
   fd_set errors = set;
-  int ms = msUntil(deadline);
+  int ms = wire::millisecondsLeft(deadline);
   timeval tv{ms / 1000, (ms % 1000) * 1000};
   int r = select(0, write ? nullptr : &set, write ? &set : nullptr, &errors, &tv);
   if (r == SOCKET_ERROR) throw wire::Error("select: " + errorText(DWORD(WSAGetLastError())));
@@ -143,7 +137,7 @@ int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
   FD_ZERO(&set);
   for (int i = 0; i < count; ++i)
     if (sockets[i]) FD_SET(SOCKET(sockets[i]->native()), &set);
-  int ms = msUntil(deadline);
+  int ms = wire::millisecondsLeft(deadline);
   timeval tv{ms / 1000, (ms % 1000) * 1000};
   int r = select(0, &set, nullptr, nullptr, &tv);
   if (r == SOCKET_ERROR) throw wire::Error("select: " + errorText(DWORD(WSAGetLastError())));
@@ -256,7 +250,7 @@ bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::s
   }
   CloseHandle(pi.hThread);
   HANDLE waits[2] = {ready, pi.hProcess};
-  DWORD r = WaitForMultipleObjects(2, waits, FALSE, DWORD(msUntil(deadline)));
+  DWORD r = WaitForMultipleObjects(2, waits, FALSE, DWORD(wire::millisecondsLeft(deadline)));
   bool started = r == WAIT_OBJECT_0;
   if (r == WAIT_OBJECT_0 + 1) reason = "the server ended before it was ready";
   else if (!started) reason = "the server did not become ready in time";

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -32,8 +31,7 @@ class FdStream : public wire::ByteStream {
   std::size_t readSome(void* buf, std::size_t len, wire::Deadline deadline) override {
     while (true) {
       pollfd p{fd_, POLLIN, 0};
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wire::Clock::now());
-      int r = ::poll(&p, 1, int(std::max<long long>(0, std::min<long long>(left.count(), INT_MAX))));
+      int r = ::poll(&p, 1, wire::millisecondsLeft(deadline));
       if (r == 0) throw wire::Error("timed out");
       if (r < 0 && errno == EINTR) continue;
       ssize_t n = ::recv(fd_, buf, len, 0);
