@@ -3,6 +3,7 @@
 // platform_win.cpp implement it; nothing else in the tool includes an OS header.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,10 +61,13 @@ class Listener {
   std::uint16_t port() const { return port_; }
   // Blocks until a peer connects; retries on transient errors.
   Socket accept();
+  // Stops taking connections: later connects are refused.
+  void close();
 
  private:
   std::intptr_t handle_ = -1;
   std::uint16_t port_ = 0;
+  std::atomic<bool> closed_{false};
 };
 
 // Starts this program again as a detached background server with the given arguments plus

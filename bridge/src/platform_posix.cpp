@@ -167,6 +167,9 @@ Listener::~Listener() {
   if (handle_ != -1) ::close(int(handle_));
 }
 
+// Shut down rather than closed: the accepting thread may still be using the descriptor.
+void Listener::close() { ::shutdown(int(handle_), SHUT_RDWR); }
+
 Socket Listener::accept() {
   while (true) {
     int fd = ::accept4(int(handle_), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -175,7 +178,7 @@ Socket Listener::accept() {
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       return Socket(fd);
     }
-    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) ::usleep(10000);
+    if (errno != EINTR && errno != ECONNABORTED) ::usleep(10000);
   }
 }
 

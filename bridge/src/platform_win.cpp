@@ -202,8 +202,12 @@ Listener::Listener(const std::string& ipv4, std::uint16_t port) {
   port_ = ntohs(a.sin_port);
 }
 
-Listener::~Listener() {
-  if (handle_ != -1) closesocket(SOCKET(handle_));
+Listener::~Listener() { close(); }
+
+// The accepting thread may be waiting on the socket: closing it makes that accept fail, and the
+// handle value stays for the destructor to see that it is gone.
+void Listener::close() {
+  if (!closed_.exchange(true)) closesocket(SOCKET(handle_));
 }
 
 Socket Listener::accept() {

@@ -46,6 +46,7 @@ class Registry {
 };
 
 Registry registry;
+std::unique_ptr<plat::Listener> listener;
 
 void reply(plat::Socket& c, bool ok, const std::string& text, bool withText = true) {
   std::string out = ok ? wire::kOkayText : wire::kFailText;
@@ -145,6 +146,8 @@ void serve(plat::Socket c) {
     }
     switch (r.kind) {
       case wire::RequestKind::Kill:
+        // Refuse new clients before answering, so that whoever sees the answer finds no server.
+        listener->close();
         reply(c, true, {}, false);
         trace::note("server", "stopping");
         // The client waits for this socket to close, which happens as the process ends.
@@ -164,7 +167,6 @@ void serve(plat::Socket c) {
 }  // namespace
 
 int runServer(std::uint16_t port, const std::string& readyToken) {
-  std::unique_ptr<plat::Listener> listener;
   try {
     listener = std::make_unique<plat::Listener>("127.0.0.1", port);
   } catch (const wire::Error& e) {
