@@ -13,9 +13,11 @@
 #include <fstream>
 #include <iomanip>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "codec.h"
 #include "link.h"
@@ -78,6 +80,8 @@ void parseFault(const std::string& f, tvsim::Config& c) {
 
 tvsim::Config parseArgs(int argc, char** argv) {
   tvsim::Config c;
+  std::vector<std::string> authorCaPem, distributorCaPem;
+  std::optional<std::time_t> verifyTime;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--locked") {
@@ -103,11 +107,11 @@ tvsim::Config parseArgs(int argc, char** argv) {
     } else if (a == "--state") {
       c.stateDir = v;
     } else if (a == "--author-ca") {
-      c.trust.authorCaPem.push_back(readPem(v));
+      authorCaPem.push_back(readPem(v));
     } else if (a == "--distributor-ca") {
-      c.trust.distributorCaPem.push_back(readPem(v));
+      distributorCaPem.push_back(readPem(v));
     } else if (a == "--verify-time") {
-      c.trust.at = parseTime(v);
+      verifyTime = parseTime(v);
     } else if (a == "--fault") {
       parseFault(v, c);
     } else {
@@ -115,6 +119,7 @@ tvsim::Config parseArgs(int argc, char** argv) {
     }
   }
   if (c.stateDir.empty()) throw std::invalid_argument("--state DIR is required");
+  c.trust = tvsim::TrustStore(authorCaPem, distributorCaPem, verifyTime);
   return c;
 }
 

@@ -92,13 +92,17 @@ std::string decodeBase64(const std::string& in) {
   return out;
 }
 
-std::vector<Cert> loadPem(const std::vector<std::string>& pems) {
-  std::vector<Cert> out;
+std::shared_ptr<X509_STORE> parseAnchors(const std::vector<std::string>& pems) {
+  std::shared_ptr<X509_STORE> store(X509_STORE_new(), &X509_STORE_free);
+  if (!store) throw std::runtime_error("out of memory for the trust store");
   for (const auto& pem : pems) {
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), int(pem.size())), &BIO_free);
-    while (X509* c = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) out.emplace_back(c, &X509_free);
+    while (X509* c = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+      X509_STORE_add_cert(store.get(), c);
+      X509_free(c);
+    }
   }
-  return out;
+  return store;
 }
 
 std::string fingerprint(X509* c) {
@@ -142,6 +146,10 @@ std::optional<std::string> packagePath(const std::string& uri) {
 // --- libxmlsec1 reads Reference files through these, from the package in memory only ---
 std::mutex verifyMutex;
 const std::map<std::string, std::string>* currentFiles = nullptr;
+// Made once: its default set-up parses the system's certificate bundle, which costs more than a
+// whole package check. The bundle plays no part in the check: libxmlsec1 is told not to verify
+// certificates, that was done against the TV's own anchors.
+xmlSecKeysMngr* keysManager = nullptr;
 
 struct OpenEntry {
   const std::string* data;
@@ -176,10 +184,7 @@ bool xmlsecVerify(xmlDoc* doc, const std::map<std::string, std::string>& files) 
   currentFiles = &files;
   static const xmlChar* ids[] = {BAD_CAST "Id", nullptr};
   xmlSecAddIDs(doc, xmlDocGetRootElement(doc), ids);
-  std::unique_ptr<xmlSecKeysMngr, decltype(&xmlSecKeysMngrDestroy)> mngr(xmlSecKeysMngrCreate(),
-                                                                        &xmlSecKeysMngrDestroy);
-  if (!mngr || xmlSecCryptoAppDefaultKeysMngrInit(mngr.get()) < 0) return false;
-  std::unique_ptr<xmlSecDSigCtx, decltype(&xmlSecDSigCtxDestroy)> ctx(xmlSecDSigCtxCreate(mngr.get()),
+  std::unique_ptr<xmlSecDSigCtx, decltype(&xmlSecDSigCtxDestroy)> ctx(xmlSecDSigCtxCreate(keysManager),
                                                                       &xmlSecDSigCtxDestroy);
   if (!ctx) return false;
   // The chain and the validity dates were checked before, with the TV's own error codes.
@@ -212,8 +217,7 @@ bool isSignatureFile(const std::string& name) {
 
 // Checks one signature file in the TV's order; returns the author fingerprint for the author.
 std::string checkSignature(const std::string& file, bool author, const ZipContents& z,
-                           const std::vector<std::string>& anchorsPem,
-                           std::optional<std::time_t> at) {
+                           X509_STORE* anchors, std::optional<std::time_t> at) {
   Doc doc = parseXml(z.files.at(file));
   xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
   const char* role = author ? kAuthorRole : kDistributorRole;
@@ -235,15 +239,12 @@ std::string checkSignature(const std::string& file, bool author, const ZipConten
   }
   if (certs.empty()) throw Failed{-2, ""};
 
-  std::vector<Cert> anchors = loadPem(anchorsPem);
-  std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(), &X509_STORE_free);
-  for (auto& a : anchors) X509_STORE_add_cert(store.get(), a.get());
   std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> untrusted(
       sk_X509_new_null(), [](STACK_OF(X509)* s) { sk_X509_free(s); });
   for (std::size_t i = 1; i < certs.size(); ++i) sk_X509_push(untrusted.get(), certs[i].get());
   std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> vctx(X509_STORE_CTX_new(),
                                                                         &X509_STORE_CTX_free);
-  X509_STORE_CTX_init(vctx.get(), store.get(), certs[0].get(), untrusted.get());
+  X509_STORE_CTX_init(vctx.get(), anchors, certs[0].get(), untrusted.get());
   // The TV's store holds the issuing CAs themselves; they need not be roots.
   X509_STORE_CTX_set_flags(vctx.get(), X509_V_FLAG_PARTIAL_CHAIN);
   if (at) X509_STORE_CTX_set_time(vctx.get(), 0, *at);
@@ -274,6 +275,7 @@ std::string checkSignature(const std::string& file, bool author, const ZipConten
 }  // namespace
 
 void initVerifier() {
+  if (keysManager) return;
   xmlInitParser();
   if (xmlSecInit() < 0 || xmlSecCryptoAppInit(nullptr) < 0 || xmlSecCryptoInit() < 0)
     throw std::runtime_error("libxmlsec1 failed to start");
@@ -281,7 +283,14 @@ void initVerifier() {
   // Only the package itself may be read while verifying: no files, no network.
   xmlSecIOCleanupCallbacks();
   xmlSecIORegisterCallbacks(ioMatch, ioOpen, ioRead, ioClose);
+  keysManager = xmlSecKeysMngrCreate();
+  if (!keysManager || xmlSecCryptoAppDefaultKeysMngrInit(keysManager) < 0)
+    throw std::runtime_error("libxmlsec1 has no key manager");
 }
+
+TrustStore::TrustStore(const std::vector<std::string>& authorCaPem,
+                       const std::vector<std::string>& distributorCaPem, std::optional<std::time_t> at)
+    : author(parseAnchors(authorCaPem)), distributor(parseAnchors(distributorCaPem)), at(at) {}
 
 std::string certificateMessage(int code) {
   switch (code) {
@@ -321,8 +330,8 @@ PackageCheck checkPackage(const std::string& zipBytes, const std::string& appId,
     if (name != "author-signature.xml" && isSignatureFile(name)) distributors.push_back(name);
   try {
     if (!z.files.count("author-signature.xml") || distributors.empty()) throw Failed{-1, ""};
-    r.authorFingerprint = checkSignature("author-signature.xml", true, z, trust.authorCaPem, trust.at);
-    for (const auto& d : distributors) checkSignature(d, false, z, trust.distributorCaPem, trust.at);
+    r.authorFingerprint = checkSignature("author-signature.xml", true, z, trust.author.get(), trust.at);
+    for (const auto& d : distributors) checkSignature(d, false, z, trust.distributor.get(), trust.at);
   } catch (const Failed& f) {
     r.code = f.code;
     r.reason = certificateMessage(f.code);

@@ -3,17 +3,25 @@
 // every file referenced, the distributor signature covering the author signature.
 #pragma once
 
+#include <openssl/types.h>
+
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tvsim {
 
+// The TV's trust anchors per role, parsed once and shared by every package check: parsing
+// certificates costs far more than checking a package against them.
 struct TrustStore {
-  std::vector<std::string> authorCaPem;       // PEM texts, each may hold several certificates
-  std::vector<std::string> distributorCaPem;
-  std::optional<std::time_t> at;              // verification time; now when empty
+  TrustStore() : TrustStore({}, {}) {}  // trusts nothing
+  // PEM texts, each may hold several certificates.
+  TrustStore(const std::vector<std::string>& authorCaPem,
+             const std::vector<std::string>& distributorCaPem, std::optional<std::time_t> at = {});
+  std::shared_ptr<X509_STORE> author, distributor;
+  std::optional<std::time_t> at;  // verification time; now when empty
 };
 
 struct PackageCheck {
@@ -25,6 +33,7 @@ struct PackageCheck {
   std::string authorFingerprint;  // SHA-256 of the author's certificate, hex
 };
 
+// Starts libxmlsec1 and its key manager once per process.
 void initVerifier();
 PackageCheck checkPackage(const std::string& zipBytes, const std::string& appId,
                           const TrustStore& trust);
