@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -200,82 +199,44 @@ int capability() {
   return 0;
 }
 
-std::uint32_t fileMtime(const std::string& path) {
-  std::error_code ec;
-  auto t = std::filesystem::last_write_time(path, ec);
-  if (ec) return 0;
-  auto sys = std::chrono::file_clock::to_sys(t);
-  return std::uint32_t(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
-}
-
-std::string baseName(const std::string& path) {
-  std::size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// Reads the TV's answer to DONE: OKAY, or FAIL with a reason.
-void expectSyncOkay(wire::ByteStream& in, const std::string& remote) {
-  auto deadline = wire::after(bounds::kStreamIdle);
-  unsigned char head[wire::kSyncHeaderSize];
-  if (!wire::readExactly(in, head, sizeof head, deadline))
-    throw Failure("failed to close '" + remote + "': the TV ended the transfer");
-  std::uint32_t id = wire::le32(head), value = wire::le32(head + 4);
-  if (id == wire::kSyncOkay) return;
-  if (id != wire::kSyncFail || value > wire::kSyncFailMax)
-    throw wire::Error("malformed answer to a file transfer");
-  std::string why(value, '\0');
-  if (value != 0 && !wire::readExactly(in, why.data(), value, deadline))
-    throw wire::Error("the TV ended the transfer");
-  throw Failure("failed to close '" + remote + "': " + why);
-}
-
 int push(const Invocation& inv) {
+  // Checked here for the error to name the file as given; the server reads it by its full path.
   std::FILE* f = std::fopen(inv.local.c_str(), "rb");
   if (!f) throw Failure("cannot open '" + inv.local + "': " + std::strerror(errno));
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
-  std::string remote = inv.remote;
-  if (remote.size() > wire::kSyncPathMax) throw Failure("remote path longer than 1024 bytes");
+  std::fclose(f);
+  if (inv.remote.size() > wire::kSyncPathMax) throw Failure("remote path longer than 1024 bytes");
+  std::string local = plat::absolutePath(inv.local);
+  if (local.size() > wire::kLocalPathMax)
+    throw Failure("local path longer than " + std::to_string(wire::kLocalPathMax) + " bytes");
 
   auto started = wire::Clock::now();
-  plat::Socket s = openService("sync:");
+  plat::Socket s = connectServer();
+  send(s, "host:transport-any");
+  expectOkay(s, false);
+  send(s, "push:" + inv.remote);
+  std::string path = wire::syncRequest(wire::kSyncSend, local);
+  s.writeAll(path.data(), path.size(), wire::after(bounds::kServerReply));
+  expectOkay(s, false);
+
+  // Progress while the server sends, then its verdict.
   RelayedStream in(s);
-  auto write = [&](const std::string& bytes) {
-    s.writeAll(bytes.data(), bytes.size(), wire::after(bounds::kStreamIdle));
-  };
-
-  write(wire::syncRequest(wire::kSyncStat, remote));
-  unsigned char stat[wire::kSyncStatReplySize];
-  if (!wire::readExactly(in, stat, sizeof stat, wire::after(bounds::kStreamIdle)) ||
-      wire::le32(stat) != wire::kSyncStat)
-    throw wire::Error("malformed answer to STAT");
-  if ((wire::le32(stat + 4) & 0170000) == 0040000) {
-    remote.push_back('/');
-    remote.append(baseName(inv.local));
-  }
-
-  write(wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode)));
-  std::vector<char> chunk(wire::kSyncHeaderSize + wire::kSyncDataMax);
   std::uint64_t total = 0;
-  bool answeredEarly = false;
   while (true) {
-    std::size_t n = std::fread(chunk.data() + wire::kSyncHeaderSize, 1, wire::kSyncDataMax, f);
-    if (n == 0) {
-      if (std::ferror(f)) throw Failure("cannot read '" + inv.local + "': " + std::strerror(errno));
-      break;
+    unsigned char head[wire::kSyncHeaderSize];
+    if (!wire::readExactly(in, head, sizeof head, wire::after(bounds::kStreamIdle)))
+      throw wire::Error("the server ended the push without a result");
+    std::uint32_t id = wire::le32(head), value = wire::le32(head + 4);
+    if (id == wire::kSyncData) {
+      total += value;
+      continue;
     }
-    // The TV answers mid-transfer only to refuse it; stop sending and read why.
-    if (s.waitReadable(wire::Clock::now())) {
-      answeredEarly = true;
-      break;
-    }
-    std::string head = wire::syncHeader(wire::kSyncData, std::uint32_t(n));
-    std::memcpy(chunk.data(), head.data(), head.size());
-    s.writeAll(chunk.data(), wire::kSyncHeaderSize + n, wire::after(bounds::kStreamIdle));
-    total += n;
+    if (id == wire::kSyncOkay) break;
+    if (id != wire::kSyncFail || value > wire::kRequestMax) throw wire::Error("malformed push result from the server");
+    std::string why(value, '\0');
+    if (!wire::readExactly(in, why.data(), value, wire::after(bounds::kStreamIdle)))
+      throw wire::Error("the server ended the push without a result");
+    throw Failure(why);
   }
-  if (!answeredEarly) write(wire::syncHeader(wire::kSyncDone, fileMtime(inv.local)));
-  expectSyncOkay(in, remote);
-  write(wire::syncHeader(wire::kSyncQuit, 0));
   char rest[64];
   while (in.readSome(rest, sizeof rest, wire::after(bounds::kStreamIdle)) != 0) {
   }

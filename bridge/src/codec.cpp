@@ -74,16 +74,21 @@ std::uint32_t payloadSum(std::string_view payload) {
 }
 
 std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
-                         std::string_view payload) {
+                         std::uint32_t length, std::uint32_t check) {
   std::string out;
   out.reserve(kHeaderSize);
   putLe32(out, command);
   putLe32(out, arg0);
   putLe32(out, arg1);
-  putLe32(out, std::uint32_t(payload.size()));
-  putLe32(out, payloadSum(payload));
+  putLe32(out, length);
+  putLe32(out, check);
   putLe32(out, command ^ 0xffffffffu);
   return out;
+}
+
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
+                         std::string_view payload) {
+  return encodeHeader(command, arg0, arg1, std::uint32_t(payload.size()), payloadSum(payload));
 }
 
 std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
@@ -230,6 +235,12 @@ Request parseRequest(std::string_view text) {
     std::string_view target = text.substr(13);
     if (!parseTarget(target)) throw Error("not an IPv4 address and port: '" + std::string(target) + "'");
     return {RequestKind::Connect, std::string(target)};
+  }
+  if (startsWith(text, "push:")) {
+    std::string_view remote = text.substr(5);
+    if (remote.empty() || remote.size() > kSyncPathMax || remote.find('\0') != std::string_view::npos)
+      throw Error("not a remote path of 1 to " + std::to_string(kSyncPathMax) + " bytes");
+    return {RequestKind::Push, std::string(remote)};
   }
   if (startsWith(text, "shell:")) {
     std::string_view command = text.substr(6);

@@ -58,6 +58,9 @@ std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_
 // The 24-byte header alone, for a sender that writes a large payload without copying it.
 std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
                          std::string_view payload);
+// The same for a payload whose length and payloadSum the sender already knows.
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
+                         std::uint32_t length, std::uint32_t check);
 
 struct PacketHeader {
   std::uint32_t command, arg0, arg1, length, check;
@@ -84,10 +87,10 @@ std::optional<std::size_t> parseHex4(std::string_view digits);
 // One framed text (request, or the text after OKAY/FAIL); nullopt at a clean end of stream.
 std::optional<std::string> readFramedText(ByteStream& s, Deadline deadline);
 
-enum class RequestKind { Kill, Devices, Connect, TransportAny, Shell, Sync, Capability };
+enum class RequestKind { Kill, Devices, Connect, TransportAny, Shell, Sync, Capability, Push };
 struct Request {
   RequestKind kind = RequestKind::Kill;
-  std::string arg;  // Connect: "a.b.c.d:port"; Shell: the command text
+  std::string arg;  // Connect: "a.b.c.d:port"; Shell: the command text; Push: the remote path
 };
 // Strict: known request, well-formed argument. Throws Error with the reason otherwise.
 Request parseRequest(std::string_view text);

@@ -1,5 +1,10 @@
 #include "device.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "bounds.h"
@@ -35,6 +40,56 @@ struct ClientEnd {
     }
   }
 };
+
+// Progress of a push goes to the client this often, well within its idle bound.
+constexpr auto kProgressEvery = std::chrono::seconds(1);
+// Sync answers are a few bytes; a TV that sends more on a push stream is not answering.
+constexpr std::size_t kSyncAnswerMax = 64 * 1024;
+
+std::string baseName(const std::string& path) {
+  std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::uint32_t fileMtime(const std::string& path) {
+  std::error_code ec;
+  auto t = std::filesystem::last_write_time(path, ec);
+  if (ec) return 0;
+  auto sys = std::chrono::file_clock::to_sys(t);
+  return std::uint32_t(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
+}
+
+// One WRTE payload of sync DATA records read from a file, behind room for the packet header.
+struct Chunk {
+  std::size_t payload = 0, fileBytes = 0;
+  std::uint32_t check = 0;
+  int error = 0;  // errno of a failed read
+};
+
+Chunk fillPacket(std::FILE* f, std::vector<char>& packet, std::size_t limit) {
+  Chunk c;
+  char* base = packet.data() + wire::kHeaderSize;
+  while (limit - c.payload > wire::kSyncHeaderSize) {
+    std::size_t want = std::min<std::size_t>(wire::kSyncDataMax, limit - c.payload - wire::kSyncHeaderSize);
+    char* record = base + c.payload;
+    std::size_t got = std::fread(record + wire::kSyncHeaderSize, 1, want, f);
+    if (got == 0) {
+      if (std::ferror(f)) c.error = errno ? errno : EIO;
+      break;
+    }
+    std::string head = wire::syncHeader(wire::kSyncData, std::uint32_t(got));
+    std::memcpy(record, head.data(), head.size());
+    // Summed while the bytes just read are still in the cache.
+    c.check += wire::payloadSum(std::string_view(record, head.size() + got));
+    c.payload += head.size() + got;
+    c.fileBytes += got;
+    if (got < want) {
+      if (std::ferror(f)) c.error = errno ? errno : EIO;
+      break;
+    }
+  }
+  return c;
+}
 
 }  // namespace
 
@@ -162,9 +217,7 @@ void Device::closeStream(std::uint32_t local, std::uint32_t remote) {
   }
 }
 
-void Device::relay(plat::Socket& client, const std::string& service) {
-  ClientEnd out{client};
-  std::uint32_t local = nextId_;
+std::optional<std::uint32_t> Device::openFor(plat::Socket& client, const std::string& service) {
   std::optional<std::uint32_t> remote;
   try {
     remote = open(service);
@@ -177,9 +230,17 @@ void Device::relay(plat::Socket& client, const std::string& service) {
   if (!remote) {
     std::string reply = wire::kFailText + wire::encodeRequest("closed (" + serial_ + " refused the service)");
     client.writeAll(reply.data(), reply.size(), wire::after(bounds::kClientWrite));
-    return;
+    return std::nullopt;
   }
   client.writeAll(wire::kOkayText, 4, wire::after(bounds::kClientWrite));
+  return remote;
+}
+
+void Device::relay(plat::Socket& client, const std::string& service) {
+  ClientEnd out{client};
+  std::uint32_t local = nextId_;
+  std::optional<std::uint32_t> remote = openFor(client, service);
+  if (!remote) return;
 
   // One packet read ahead from the client while the TV has not acked the last one: the TV
   // sees at most one unacked WRTE, and the server holds one packet of the stream in memory.
@@ -236,6 +297,146 @@ void Device::relay(plat::Socket& client, const std::string& service) {
         return;
       }
     }
+  } catch (const wire::Error& e) {
+    std::string why = e.what();
+    if (why.rfind("device ", 0) != 0) why = "device " + serial_ + ": " + why;
+    out.frame(wire::kFrameFail, why.substr(0, wire::kRequestMax));
+    throw wire::Error(why);
+  }
+}
+
+void Device::step(Stream& s) {
+  while (true) {
+    if (!sock_.waitReadable(wire::after(bounds::kDeviceIdle)))
+      throw wire::Error("device " + serial_ + ": no data from the TV for " + seconds(bounds::kDeviceIdle));
+    auto p = receive(wire::Clock::now());
+    if (!p) throw wire::Error("device " + serial_ + ": the TV closed the connection");
+    if (p->arg1 != s.local) continue;
+    switch (p->command) {
+      case wire::kOkay:
+        s.unacked = false;
+        return;
+      case wire::kWrte:
+        send(wire::kOkay, s.local, s.remote, {});
+        if (s.inbox.size() + p->payload.size() > kSyncAnswerMax)
+          throw wire::Error("device " + serial_ + ": the TV sent more than an answer to a file transfer");
+        s.inbox += p->payload;
+        return;
+      case wire::kClse:
+        s.closed = true;
+        return;
+      default:
+        throw wire::Error("device " + serial_ + ": unexpected " + wire::commandName(p->command) + " in a stream");
+    }
+  }
+}
+
+void Device::write(Stream& s, std::vector<char>& packet, std::size_t payload, std::uint32_t check) {
+  while (s.unacked && !s.closed) step(s);
+  if (s.closed) throw wire::Error("device " + serial_ + ": the TV closed the transfer");
+  std::string header = wire::encodeHeader(wire::kWrte, s.local, s.remote, std::uint32_t(payload), check);
+  std::memcpy(packet.data(), header.data(), header.size());
+  if (trace::enabled())
+    trace::bytes("server", "-> " + serial_ + " WRTE " + std::to_string(s.local) + " " + std::to_string(s.remote),
+                 std::string_view(packet.data() + wire::kHeaderSize, payload));
+  // Header and payload in one write: one segment on the wire and one system call.
+  sock_.writeAll(packet.data(), wire::kHeaderSize + payload, wire::after(bounds::kPacketRest));
+  s.unacked = true;
+}
+
+void Device::write(Stream& s, const std::string& payload) {
+  std::vector<char> packet(wire::kHeaderSize + payload.size());
+  std::memcpy(packet.data() + wire::kHeaderSize, payload.data(), payload.size());
+  write(s, packet, payload.size(), wire::payloadSum(payload));
+}
+
+std::optional<std::string> Device::read(Stream& s, std::size_t n) {
+  while (s.inbox.size() < n && !s.closed) step(s);
+  if (s.inbox.size() < n) return std::nullopt;
+  std::string out = s.inbox.substr(0, n);
+  s.inbox.erase(0, n);
+  return out;
+}
+
+std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, const std::string& local,
+                             const std::function<bool(std::uint64_t)>& progress) {
+  write(s, wire::syncRequest(wire::kSyncStat, remote));
+  auto stat = read(s, wire::kSyncStatReplySize);
+  if (!stat || wire::le32(stat->data()) != wire::kSyncStat) throw wire::Error("malformed answer to STAT");
+  if ((wire::le32(stat->data() + 4) & 0170000) == 0040000) remote += "/" + baseName(local);
+  write(s, wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode)));
+
+  // Two packets: the next one is read from the file while the TV takes the last one.
+  const std::size_t limit = std::min<std::size_t>(maxPayload_, wire::kHostMaxPayload);
+  std::vector<char> packets[2] = {std::vector<char>(wire::kHeaderSize + limit),
+                                  std::vector<char>(wire::kHeaderSize + limit)};
+  int next = 0;
+  std::uint64_t unreported = 0;
+  auto reported = wire::Clock::now();
+  Chunk c = fillPacket(file, packets[next], limit);
+  bool answeredEarly = false;
+  while (c.payload != 0 && c.error == 0) {
+    while (s.unacked && s.inbox.empty() && !s.closed) step(s);
+    // The TV answers mid-transfer only to refuse it; stop sending and read why.
+    if (!s.inbox.empty() || s.closed) {
+      answeredEarly = true;
+      break;
+    }
+    write(s, packets[next], c.payload, c.check);
+    unreported += c.fileBytes;
+    // A count that still fits the record's 32 bits, however fast the link.
+    if (wire::Clock::now() - reported >= kProgressEvery || unreported >= (1u << 30)) {
+      if (!progress(unreported)) return {};
+      unreported = 0;
+      reported = wire::Clock::now();
+    }
+    next ^= 1;
+    c = fillPacket(file, packets[next], limit);
+  }
+  if (unreported != 0 && !progress(unreported)) return {};
+  if (c.error != 0) return "cannot read '" + local + "': " + std::strerror(c.error);
+  if (!answeredEarly) write(s, wire::syncHeader(wire::kSyncDone, fileMtime(local)));
+
+  auto answer = read(s, wire::kSyncHeaderSize);
+  if (!answer) return "failed to close '" + remote + "': the TV ended the transfer";
+  std::uint32_t id = wire::le32(answer->data()), value = wire::le32(answer->data() + 4);
+  if (id == wire::kSyncOkay) {
+    write(s, wire::syncHeader(wire::kSyncQuit, 0));
+    return {};
+  }
+  if (id != wire::kSyncFail || value > wire::kSyncFailMax)
+    throw wire::Error("malformed answer to a file transfer");
+  auto why = read(s, value);
+  if (!why) throw wire::Error("the TV ended the transfer");
+  return "failed to close '" + remote + "': " + *why;
+}
+
+void Device::push(plat::Socket& client, const std::string& remote, const std::string& local) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(local.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    std::string reply = wire::kFailText + wire::encodeRequest("cannot open '" + local + "': " + std::strerror(errno));
+    client.writeAll(reply.data(), reply.size(), wire::after(bounds::kClientWrite));
+    return;
+  }
+  // Read straight into the packet buffers, without a stdio buffer in between.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  std::uint32_t localId = nextId_;
+  std::optional<std::uint32_t> remoteId = openFor(client, "sync:");
+  if (!remoteId) return;
+  ClientEnd out{client};
+  Stream s{localId, *remoteId, false, false, {}};
+  try {
+    std::string error = sendFile(s, file.get(), remote, local, [&](std::uint64_t sent) {
+      out.frame(wire::kFrameData, wire::syncHeader(wire::kSyncData, std::uint32_t(sent)));
+      return !out.gone;
+    });
+    out.frame(wire::kFrameData, error.empty() ? wire::syncHeader(wire::kSyncOkay, 0)
+                                              : wire::syncRequest(wire::kSyncFail, error.substr(0, wire::kRequestMax)));
+    if (s.closed)
+      send(wire::kClse, s.local, s.remote, {});
+    else
+      closeStream(s.local, s.remote);
+    out.frame(wire::kFrameDone, {});
   } catch (const wire::Error& e) {
     std::string why = e.what();
     if (why.rfind("device ", 0) != 0) why = "device " + serial_ + ": " + why;

@@ -44,6 +44,11 @@ class Socket : public wire::ByteStream {
 // Null entries are skipped, so a caller can leave a direction out of the wait.
 int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline);
 
+// True when the peer of a loopback connection runs as the same user as this process: the
+// server reads a client's file for it only then, or any local user could have it read files
+// that only the server's user may read.
+bool peerIsSameUser(const Socket& s);
+
 // Kinds of connect failure a caller words differently.
 enum class ConnectFailure { None, Refused, TimedOut, Other };
 // Connects to a numeric IPv4 address. On failure returns an invalid socket, sets failure and
@@ -78,6 +83,8 @@ bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::s
 void signalReady(const std::string& token);
 
 std::string getEnv(const char* name);
+// The path made absolute against the current folder (the server runs from another one).
+std::string absolutePath(const std::string& path);
 // Appends to a file by name, creating it; used by the wire trace. Silent on failure.
 void appendToFile(const std::string& path, const std::string& text);
 int processId();

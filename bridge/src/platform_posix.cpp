@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "platform.h"
@@ -106,6 +107,34 @@ int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
     for (int i = 0; i < n; ++i)
       if (fds[i].revents) return map[i];
   }
+}
+
+bool peerIsSameUser(const Socket& s) {
+  sockaddr_in self{}, peer{};
+  socklen_t len = sizeof self;
+  if (::getsockname(int(s.native()), reinterpret_cast<sockaddr*>(&self), &len) != 0) return false;
+  len = sizeof peer;
+  if (::getpeername(int(s.native()), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return false;
+  // The kernel's socket table names the owner of the peer's end: local address = our peer,
+  // remote address = us, both as the table prints them.
+  char local[32], remote[32];
+  std::snprintf(local, sizeof local, "%08X:%04X", unsigned(peer.sin_addr.s_addr), unsigned(ntohs(peer.sin_port)));
+  std::snprintf(remote, sizeof remote, "%08X:%04X", unsigned(self.sin_addr.s_addr), unsigned(ntohs(self.sin_port)));
+  std::FILE* table = std::fopen("/proc/net/tcp", "re");
+  if (!table) return false;
+  char line[512];
+  bool same = false;
+  while (std::fgets(line, sizeof line, table)) {
+    char l[64], r[64];
+    unsigned uid = 0;
+    if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %u", l, r, &uid) == 3 &&
+        std::strcmp(l, local) == 0 && std::strcmp(r, remote) == 0) {
+      same = uid == unsigned(::geteuid());
+      break;
+    }
+  }
+  std::fclose(table);
+  return same;
 }
 
 Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
@@ -249,6 +278,13 @@ void signalReady(const std::string& token) {
 std::string getEnv(const char* name) {
   const char* v = std::getenv(name);
   return v ? v : "";
+}
+
+std::string absolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!::getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
 }
 
 void appendToFile(const std::string& path, const std::string& text) {

@@ -1,12 +1,14 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <iphlpapi.h>
 #include <fcntl.h>
 #include <io.h>
 
 #include <atomic>
 #include <climits>
 #include <cstdio>
+#include <vector>
 
 #include "platform.h"
 
@@ -147,6 +149,55 @@ int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
   return -1;
 }
 
+namespace {
+
+// The user of a process's token, copied into buf; null when it cannot be read.
+PSID tokenUser(HANDLE process, std::vector<char>& buf) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return nullptr;
+  DWORD len = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &len);
+  buf.resize(len);
+  bool ok = len != 0 && GetTokenInformation(token, TokenUser, buf.data(), len, &len);
+  CloseHandle(token);
+  return ok ? reinterpret_cast<TOKEN_USER*>(buf.data())->User.Sid : nullptr;
+}
+
+}  // namespace
+
+bool peerIsSameUser(const Socket& s) {
+  sockaddr_in self{}, peer{};
+  int len = sizeof self;
+  if (getsockname(SOCKET(s.native()), reinterpret_cast<sockaddr*>(&self), &len) != 0) return false;
+  len = sizeof peer;
+  if (getpeername(SOCKET(s.native()), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return false;
+  // The connection table names the process that owns the peer's end.
+  std::vector<char> table;
+  DWORD size = 0;
+  DWORD r = ERROR_INSUFFICIENT_BUFFER;
+  for (int tries = 0; tries < 4 && r == ERROR_INSUFFICIENT_BUFFER; ++tries) {
+    table.resize(size);
+    r = GetExtendedTcpTable(table.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+  }
+  if (r != NO_ERROR) return false;
+  const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+  DWORD owner = 0;
+  for (DWORD i = 0; i < rows->dwNumEntries && owner == 0; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+    if (row.dwLocalAddr == peer.sin_addr.s_addr && u_short(row.dwLocalPort) == peer.sin_port &&
+        row.dwRemoteAddr == self.sin_addr.s_addr && u_short(row.dwRemotePort) == self.sin_port)
+      owner = row.dwOwningPid;
+  }
+  if (owner == 0) return false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner);
+  if (!process) return false;
+  std::vector<char> theirs, ours;
+  PSID them = tokenUser(process, theirs);
+  CloseHandle(process);
+  PSID us = tokenUser(GetCurrentProcess(), ours);
+  return them && us && EqualSid(them, us);
+}
+
 Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
                   ConnectFailure& failure, std::string& reason) {
   sockaddr_in a = ipv4Address(ipv4, port);
@@ -278,6 +329,16 @@ std::string getEnv(const char* name) {
   n = GetEnvironmentVariableW(w.c_str(), value.data(), n);
   value.resize(n);
   return utf8(value);
+}
+
+std::string absolutePath(const std::string& path) {
+  // The ANSI form, as the C runtime's fopen takes the same narrow names.
+  DWORD n = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::string full(n, '\0');
+  n = GetFullPathNameA(path.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  return full;
 }
 
 void appendToFile(const std::string& path, const std::string& text) {

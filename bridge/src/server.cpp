@@ -107,6 +107,20 @@ void connectDevice(plat::Socket& c, const std::string& targetText) {
   }
 }
 
+// The client's file for a push: a SEND record with its absolute path.
+std::string readLocalPath(plat::Socket& c) {
+  auto deadline = wire::after(bounds::kClientRequest);
+  unsigned char head[wire::kSyncHeaderSize];
+  if (!wire::readExactly(c, head, sizeof head, deadline)) throw wire::Error("no local path after push");
+  std::uint32_t length = wire::le32(head + 4);
+  if (wire::le32(head) != wire::kSyncSend || length == 0 || length > wire::kLocalPathMax)
+    throw wire::Error("malformed local path after push");
+  std::string path(length, '\0');
+  if (!wire::readExactly(c, path.data(), length, deadline)) throw wire::Error("no local path after push");
+  if (path.find('\0') != std::string::npos) throw wire::Error("local path holds a NUL byte");
+  return path;
+}
+
 void transport(plat::Socket& c) {
   auto devices = registry.all();
   if (devices.empty()) return reply(c, false, "error: target not found");
@@ -119,15 +133,24 @@ void transport(plat::Socket& c) {
   trace::note("server", "client asks " + *text);
   wire::Request service = wire::parseRequest(*text);
   if (service.kind != wire::RequestKind::Shell && service.kind != wire::RequestKind::Sync &&
-      service.kind != wire::RequestKind::Capability)
+      service.kind != wire::RequestKind::Capability && service.kind != wire::RequestKind::Push)
     return reply(c, false, "not a device service: " + *text);
+  std::string localFile;
+  if (service.kind == wire::RequestKind::Push) {
+    localFile = readLocalPath(c);
+    if (!plat::peerIsSameUser(c))
+      return reply(c, false, "the server runs as another user and reads no files for this one");
+  }
   auto lock = claim(d);
   if (!lock) {
     if (registry.find(d->serial()) != d) return reply(c, false, "error: target not found");
     return reply(c, false, "device " + d->serial() + " is busy with another command");
   }
   try {
-    d->relay(c, *text);
+    if (service.kind == wire::RequestKind::Push)
+      d->push(c, service.arg, localFile);
+    else
+      d->relay(c, *text);
   } catch (const wire::Error&) {
     registry.drop(d);
   }

@@ -66,4 +66,11 @@ constexpr std::uint32_t kFrameDone = syncId("DONE");  // + 0: the device closed 
 constexpr std::uint32_t kFrameFail = syncId("FAIL");  // + length (at most kRequestMax), reason
 constexpr std::size_t kFrameHeaderSize = 8;
 
+// "push:<remote path>": the server itself reads the client's file and sends it to the TV,
+// saving the loopback hop from client to server. The request is followed by the file's absolute
+// path as a sync SEND record (at most kLocalPathMax bytes). Once accepted, the DATA frames carry
+// sync records: DATA + bytes sent since the last one (about every second, so that a long push
+// never looks idle to the client), then OKAY + 0, or FAIL + length + the whole error message.
+constexpr std::uint32_t kLocalPathMax = 4096;
+
 }  // namespace wire
