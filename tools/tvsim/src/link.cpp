@@ -78,9 +78,13 @@ class SyncService : public Service {
 
   void onData(std::string_view data) override {
     if (closeWhenFlushed) return;
-    buf_.append(data);
-    while (!closeWhenFlushed && buf_.size() - pos_ >= wire::kSyncHeaderSize) {
-      std::uint32_t id = wire::le32(buf_.data() + pos_), value = wire::le32(buf_.data() + pos_ + 4);
+    // Records are taken straight from the packet; only a record split across packets is kept.
+    bool kept = !buf_.empty();
+    if (kept) buf_.append(data);
+    std::string_view in = kept ? std::string_view(buf_) : data;
+    std::size_t pos = 0;
+    while (!closeWhenFlushed && in.size() - pos >= wire::kSyncHeaderSize) {
+      std::uint32_t id = wire::le32(in.data() + pos), value = wire::le32(in.data() + pos + 4);
       std::size_t need = wire::kSyncHeaderSize;
       bool carries = id == wire::kSyncStat || id == wire::kSyncSend || id == wire::kSyncData;
       if (carries) {
@@ -88,13 +92,15 @@ class SyncService : public Service {
         if (value > limit) return fail(id == wire::kSyncData ? "oversize data message" : "path too long");
         need += value;
       }
-      if (buf_.size() - pos_ < need) break;
-      std::string_view body(buf_.data() + pos_ + wire::kSyncHeaderSize, need - wire::kSyncHeaderSize);
-      pos_ += need;
+      if (in.size() - pos < need) break;
+      std::string_view body = in.substr(pos + wire::kSyncHeaderSize, need - wire::kSyncHeaderSize);
+      pos += need;
       handle(id, value, body);
     }
-    buf_.erase(0, pos_);
-    pos_ = 0;
+    if (kept)
+      buf_.erase(0, pos);
+    else
+      buf_.assign(data.substr(pos));
   }
 
  private:
@@ -157,7 +163,6 @@ class SyncService : public Service {
 
   Tv& tv_;
   std::string buf_;
-  std::size_t pos_ = 0;
   std::unique_ptr<std::ofstream> file_;
   std::string target_, temp_, final_;
 };
