@@ -363,7 +363,10 @@ std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, con
   write(s, wire::syncRequest(wire::kSyncStat, remote));
   auto stat = read(s, wire::kSyncStatReplySize);
   if (!stat || wire::le32(stat->data()) != wire::kSyncStat) throw wire::Error("malformed answer to STAT");
-  if ((wire::le32(stat->data() + 4) & 0170000) == 0040000) remote += "/" + baseName(local);
+  if ((wire::le32(stat->data() + 4) & 0170000) == 0040000) {
+    remote += '/';
+    remote += baseName(local);
+  }
   write(s, wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode)));
 
   // Two packets: the next one is read from the file while the TV takes the last one.
