@@ -36,32 +36,37 @@ public:
     }
     bool started() const { return started_; }
 
-    // The first visible top-level window of the probe of the given class (null: any class).
-    HWND WaitForWindow(const wchar_t* cls, const wchar_t* caption = nullptr) {
+    // The probe's first visible top-level window of the given class and caption (null: any).
+    HWND FindWindowOfProbe(const wchar_t* cls, const wchar_t* caption) {
         struct Search {
             DWORD pid;
             const wchar_t* cls;
             const wchar_t* caption;
             HWND found;
         } search{pi_.dwProcessId, cls, caption, nullptr};
-        for (DWORD waited = 0; waited < kPatienceMs && !search.found; waited += 50) {
-            EnumWindows(
-                [](HWND hwnd, LPARAM p) -> BOOL {
-                    auto& s = *reinterpret_cast<Search*>(p);
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(hwnd, &pid);
-                    wchar_t name[64] = {};
-                    GetClassNameW(hwnd, name, 64);
-                    if (pid != s.pid || !IsWindowVisible(hwnd) || (s.cls && wcscmp(name, s.cls) != 0) ||
-                        (s.caption && WindowText(hwnd) != s.caption))
-                        return TRUE;
-                    s.found = hwnd;
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&search));
-            if (!search.found) Sleep(50);
-        }
+        EnumWindows(
+            [](HWND hwnd, LPARAM p) -> BOOL {
+                auto& s = *reinterpret_cast<Search*>(p);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(hwnd, &pid);
+                wchar_t name[64] = {};
+                GetClassNameW(hwnd, name, 64);
+                if (pid != s.pid || !IsWindowVisible(hwnd) || (s.cls && wcscmp(name, s.cls) != 0) ||
+                    (s.caption && WindowText(hwnd) != s.caption))
+                    return TRUE;
+                s.found = hwnd;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
         return search.found;
+    }
+
+    HWND WaitForWindow(const wchar_t* cls, const wchar_t* caption = nullptr) {
+        for (DWORD waited = 0; waited < kPatienceMs; waited += 50) {
+            if (HWND found = FindWindowOfProbe(cls, caption)) return found;
+            Sleep(50);
+        }
+        return nullptr;
     }
 
     HWND WaitForMainWindow() { return WaitForWindow(nullptr, L"Velmora Tizen Installer"); }
@@ -85,23 +90,7 @@ public:
         return code;
     }
 
-    bool HasMainWindow() {
-        struct Search {
-            DWORD pid;
-            bool found;
-        } search{pi_.dwProcessId, false};
-        EnumWindows(
-            [](HWND hwnd, LPARAM p) -> BOOL {
-                auto& s = *reinterpret_cast<Search*>(p);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(hwnd, &pid);
-                if (pid == s.pid && IsWindowVisible(hwnd) && WindowText(hwnd) == L"Velmora Tizen Installer")
-                    s.found = true;
-                return !s.found;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
+    bool HasMainWindow() { return FindWindowOfProbe(nullptr, L"Velmora Tizen Installer") != nullptr; }
 
 private:
     PROCESS_INFORMATION pi_{};
