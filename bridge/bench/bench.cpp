@@ -78,6 +78,18 @@ double rawCopy(const std::string& from, const std::string& to) {
   return secs;
 }
 
+// True once something accepts TCP connections on the loopback port.
+bool listening(int port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(std::uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(s);
+  return ok;
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -109,7 +121,9 @@ int main() {
     ::execl(IU_PATH, "iu", "server", static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  for (int i = 0; i < 100 && b.iu({"devices"}).status != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Probed without iu, which would start a server of its own and race this one for the port.
+  for (int i = 0; i < 100 && !listening(std::stoi(b.env["IU_SERVER_PORT"])); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   if (b.iu({"connect", tv.address()}).status != 0) {
     std::fprintf(stderr, "bench: cannot connect to tvsim\n");
     return 1;

@@ -7,6 +7,7 @@
 
 #include "bounds.h"
 #include "platform.h"
+#include "server.h"
 #include "trace.h"
 #include "wire.h"
 
@@ -87,7 +88,8 @@ plat::Socket connectServer() {
     throw Failure("cannot reach the server at " + serverAddress() + ": " + reason);
   out("* Server is not running. Start it now on port " + std::to_string(serverPort()) + " *\n");
   std::string why;
-  bool started = plat::spawnServer({"server"}, wire::after(bounds::kServerStart), why);
+  bool started = plat::spawnServer([](const std::string& token) { return runServer(serverPort(), token); },
+                                   {"server"}, wire::after(bounds::kServerStart), why);
   // A server started at the same moment by another client is as good as ours.
   s = tryServer(failure, reason);
   if (!s.valid())

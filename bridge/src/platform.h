@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,10 +76,13 @@ class Listener {
   std::atomic<bool> closed_{false};
 };
 
-// Starts this program again as a detached background server with the given arguments plus
-// "--ready TOKEN": no console, no inherited handles, working folder the system's root. Returns
-// true once the server called signalReady, false if it exits first or the deadline passes.
-bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::string& reason);
+// Starts the background server, detached: no console, no inherited handles, working folder the
+// system's root. On POSIX a forked child runs serve(token) itself, which spares a second program
+// start (most of what a first command waits for); on Windows this program starts again with the
+// given arguments plus "--ready TOKEN". Returns true once the server called signalReady, false if
+// it exits first or the deadline passes.
+bool spawnServer(const std::function<int(const std::string& readyToken)>& serve,
+                 const std::vector<std::string>& args, Deadline deadline, std::string& reason);
 // Called by the server once it listens; token is what spawnServer passed after --ready.
 void signalReady(const std::string& token);
 

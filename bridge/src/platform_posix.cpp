@@ -1,4 +1,7 @@
 #include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "platform.h"
 
@@ -109,32 +113,76 @@ int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
   }
 }
 
+namespace {
+
+// Owner of the loopback socket whose local end is `local` and remote end `remote`, asked of the
+// kernel for that one socket; nullopt when it gives no answer that way (an error included).
+std::optional<unsigned> ownerByDiag(const sockaddr_in& local, const sockaddr_in& remote) {
+  int nl = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (nl < 0) return std::nullopt;
+  struct {
+    nlmsghdr head;
+    inet_diag_req_v2 body;
+  } req{};
+  req.head.nlmsg_len = sizeof req;
+  req.head.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  req.head.nlmsg_flags = NLM_F_REQUEST;
+  req.body.sdiag_family = AF_INET;
+  req.body.sdiag_protocol = IPPROTO_TCP;
+  req.body.idiag_states = ~0u;
+  req.body.id.idiag_sport = local.sin_port;
+  req.body.id.idiag_dport = remote.sin_port;
+  req.body.id.idiag_src[0] = local.sin_addr.s_addr;
+  req.body.id.idiag_dst[0] = remote.sin_addr.s_addr;
+  req.body.id.idiag_cookie[0] = req.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  // The kernel answers at once; the limit only guards against one that never does.
+  timeval limit{1, 0};
+  ::setsockopt(nl, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  alignas(nlmsghdr) char answer[1024];
+  ssize_t n = -1;
+  if (::send(nl, &req, sizeof req, 0) == ssize_t(sizeof req)) n = ::recv(nl, answer, sizeof answer, 0);
+  ::close(nl);
+  auto* head = reinterpret_cast<const nlmsghdr*>(answer);
+  if (n < 0 || !NLMSG_OK(head, unsigned(n))) return std::nullopt;
+  if (head->nlmsg_type != SOCK_DIAG_BY_FAMILY || head->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+    return std::nullopt;
+  return static_cast<const inet_diag_msg*>(NLMSG_DATA(head))->idiag_uid;
+}
+
+// The same from the kernel's socket table as text, which lists every socket (slow on a busy
+// host); ~0u when the socket is not in it.
+unsigned ownerByTable(const sockaddr_in& localEnd, const sockaddr_in& remoteEnd) {
+  char local[32], remote[32];
+  std::snprintf(local, sizeof local, "%08X:%04X", unsigned(localEnd.sin_addr.s_addr), unsigned(ntohs(localEnd.sin_port)));
+  std::snprintf(remote, sizeof remote, "%08X:%04X", unsigned(remoteEnd.sin_addr.s_addr), unsigned(ntohs(remoteEnd.sin_port)));
+  std::FILE* table = std::fopen("/proc/net/tcp", "re");
+  if (!table) return ~0u;
+  char line[512];
+  unsigned owner = ~0u;
+  while (std::fgets(line, sizeof line, table)) {
+    char l[64], r[64];
+    unsigned uid = 0;
+    if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %u", l, r, &uid) == 3 &&
+        std::strcmp(l, local) == 0 && std::strcmp(r, remote) == 0) {
+      owner = uid;
+      break;
+    }
+  }
+  std::fclose(table);
+  return owner;
+}
+
+}  // namespace
+
 bool peerIsSameUser(const Socket& s) {
   sockaddr_in self{}, peer{};
   socklen_t len = sizeof self;
   if (::getsockname(int(s.native()), reinterpret_cast<sockaddr*>(&self), &len) != 0) return false;
   len = sizeof peer;
   if (::getpeername(int(s.native()), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return false;
-  // The kernel's socket table names the owner of the peer's end: local address = our peer,
-  // remote address = us, both as the table prints them.
-  char local[32], remote[32];
-  std::snprintf(local, sizeof local, "%08X:%04X", unsigned(peer.sin_addr.s_addr), unsigned(ntohs(peer.sin_port)));
-  std::snprintf(remote, sizeof remote, "%08X:%04X", unsigned(self.sin_addr.s_addr), unsigned(ntohs(self.sin_port)));
-  std::FILE* table = std::fopen("/proc/net/tcp", "re");
-  if (!table) return false;
-  char line[512];
-  bool same = false;
-  while (std::fgets(line, sizeof line, table)) {
-    char l[64], r[64];
-    unsigned uid = 0;
-    if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %u", l, r, &uid) == 3 &&
-        std::strcmp(l, local) == 0 && std::strcmp(r, remote) == 0) {
-      same = uid == unsigned(::geteuid());
-      break;
-    }
-  }
-  std::fclose(table);
-  return same;
+  // The peer's end of the connection: local address = our peer, remote address = us.
+  std::optional<unsigned> owner = ownerByDiag(peer, self);
+  return (owner ? *owner : ownerByTable(peer, self)) == unsigned(::geteuid());
 }
 
 Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
@@ -211,12 +259,15 @@ Socket Listener::accept() {
   }
 }
 
-bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::string& reason) {
+bool spawnServer(const std::function<int(const std::string& readyToken)>& serve,
+                 const std::vector<std::string>&, Deadline deadline, std::string& reason) {
   int ready[2];
   if (::pipe2(ready, O_CLOEXEC) != 0) {
     reason = "pipe: " + errnoText(errno);
     return false;
   }
+  // Nothing buffered may be written twice, once by each process.
+  std::fflush(nullptr);
   pid_t pid = ::fork();
   if (pid < 0) {
     reason = "fork: " + errnoText(errno);
@@ -233,16 +284,7 @@ bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::s
     ::dup2(ready[1], 3);
     ::close_range(4, ~0u, 0);
     if (::chdir("/") != 0) ::_exit(127);
-    std::vector<std::string> all = args;
-    all.push_back("--ready");
-    all.push_back("3");
-    std::vector<char*> argv;
-    std::string self = "iu";
-    argv.push_back(self.data());
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv("/proc/self/exe", argv.data());
-    ::_exit(127);
+    ::_exit(serve("3"));
   }
   ::close(ready[1]);
   char byte = 0;

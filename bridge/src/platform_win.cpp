@@ -273,7 +273,8 @@ Socket Listener::accept() {
   }
 }
 
-bool spawnServer(const std::vector<std::string>& args, Deadline deadline, std::string& reason) {
+bool spawnServer(const std::function<int(const std::string& readyToken)>&,
+                 const std::vector<std::string>& args, Deadline deadline, std::string& reason) {
   static std::atomic<int> counter{0};
   std::wstring event = L"Local\\iu-server-ready-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                        std::to_wstring(counter++);
