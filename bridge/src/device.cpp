@@ -31,10 +31,10 @@ struct ClientEnd {
   void frame(std::uint32_t tag, std::string_view data) {
     if (gone) return;
     try {
-      std::string head = wire::frameHeader(tag, std::uint32_t(data.size()));
-      auto deadline = wire::after(bounds::kClientWrite);
-      sock.writeAll(head.data(), head.size(), deadline);
-      if (!data.empty()) sock.writeAll(data.data(), data.size(), deadline);
+      // One write: the client wakes once per frame, not once for its header and again for the data.
+      std::string frame = wire::frameHeader(tag, std::uint32_t(data.size()));
+      frame.append(data);
+      sock.writeAll(frame.data(), frame.size(), wire::after(bounds::kClientWrite));
     } catch (const wire::Error&) {
       gone = true;
     }
@@ -143,9 +143,9 @@ void Device::send(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
   if (trace::enabled())
     trace::bytes("server", "-> " + serial_ + " " + wire::commandName(command) + " " +
                                std::to_string(arg0) + " " + std::to_string(arg1), data);
-  auto deadline = wire::after(bounds::kPacketRest);
-  sock_.writeAll(header.data(), header.size(), deadline);
-  if (!data.empty()) sock_.writeAll(data.data(), data.size(), deadline);
+  // One write, so that the TV reads the packet in one go.
+  header.append(data);
+  sock_.writeAll(header.data(), header.size(), wire::after(bounds::kPacketRest));
 }
 
 std::optional<wire::Packet> Device::receive(wire::Deadline firstByte) {

@@ -121,11 +121,26 @@ std::string readLocalPath(plat::Socket& c) {
   return path;
 }
 
+// Refuses a transport request and waits for the client to hang up. The client sends its service
+// request right behind this one; closing with those bytes unread would reset the connection,
+// and a reset can discard the refusal before the client reads it (Windows does).
+void refuseTransport(plat::Socket& c, const std::string& text) {
+  reply(c, false, text);
+  auto deadline = wire::after(bounds::kClientRequest);
+  char sink[512];
+  try {
+    while (c.readSome(sink, sizeof sink, deadline) != 0) {
+    }
+  } catch (const wire::Error&) {
+    // A client that stays past the bound is closed on all the same.
+  }
+}
+
 void transport(plat::Socket& c) {
   auto devices = registry.all();
-  if (devices.empty()) return reply(c, false, "error: target not found");
+  if (devices.empty()) return refuseTransport(c, "error: target not found");
   if (devices.size() > 1)
-    return reply(c, false, "error: more than one target found. Specify the target with -s option.");
+    return refuseTransport(c, "error: more than one target found. Specify the target with -s option.");
   auto d = devices.front();
   reply(c, true, {}, false);
   auto text = wire::readFramedText(c, wire::after(bounds::kClientRequest));
