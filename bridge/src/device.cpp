@@ -63,18 +63,24 @@ std::uint32_t fileMtime(const std::string& path) {
 struct Chunk {
   std::size_t payload = 0, fileBytes = 0;
   std::uint32_t check = 0;
-  int error = 0;  // errno of a failed read
+  int error = 0;     // errno of a failed read
+  bool end = false;  // the file ended within this payload
 };
 
-Chunk fillPacket(std::FILE* f, std::vector<char>& packet, std::size_t limit) {
+// Fills a packet with `lead` (records to go first, e.g. the SEND) and then DATA records.
+Chunk fillPacket(std::FILE* f, std::vector<char>& packet, std::size_t limit, std::string_view lead = {}) {
   Chunk c;
   char* base = packet.data() + wire::kHeaderSize;
+  std::memcpy(base, lead.data(), lead.size());
+  c.payload = lead.size();
+  c.check = wire::payloadSum(lead);
   while (limit - c.payload > wire::kSyncHeaderSize) {
     std::size_t want = std::min<std::size_t>(wire::kSyncDataMax, limit - c.payload - wire::kSyncHeaderSize);
     char* record = base + c.payload;
     std::size_t got = std::fread(record + wire::kSyncHeaderSize, 1, want, f);
     if (got == 0) {
       if (std::ferror(f)) c.error = errno ? errno : EIO;
+      c.end = c.error == 0;
       break;
     }
     std::string head = wire::syncHeader(wire::kSyncData, std::uint32_t(got));
@@ -85,6 +91,7 @@ Chunk fillPacket(std::FILE* f, std::vector<char>& packet, std::size_t limit) {
     c.fileBytes += got;
     if (got < want) {
       if (std::ferror(f)) c.error = errno ? errno : EIO;
+      c.end = c.error == 0;
       break;
     }
   }
@@ -367,23 +374,32 @@ std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, con
     remote += '/';
     remote += baseName(local);
   }
-  write(s, wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode)));
+  std::string send = wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode));
+  const std::string done = wire::syncHeader(wire::kSyncDone, fileMtime(local));
 
-  // Two packets: the next one is read from the file while the TV takes the last one.
+  // Two packets: the next one is read from the file while the TV takes the last one. The SEND
+  // rides in the first packet and the DONE in the last one when it fits: a small file then
+  // costs the TV one packet, not three, each waiting for its ack.
   const std::size_t limit = std::min<std::size_t>(maxPayload_, wire::kHostMaxPayload);
   std::vector<char> packets[2] = {std::vector<char>(wire::kHeaderSize + limit),
                                   std::vector<char>(wire::kHeaderSize + limit)};
   int next = 0;
   std::uint64_t unreported = 0;
   auto reported = wire::Clock::now();
-  Chunk c = fillPacket(file, packets[next], limit);
-  bool answeredEarly = false;
+  Chunk c = fillPacket(file, packets[next], limit, send);
+  bool answeredEarly = false, doneSent = false;
   while (c.payload != 0 && c.error == 0) {
     while (s.unacked && s.inbox.empty() && !s.closed) step(s);
     // The TV answers mid-transfer only to refuse it; stop sending and read why.
     if (!s.inbox.empty() || s.closed) {
       answeredEarly = true;
       break;
+    }
+    if (c.end && limit - c.payload >= done.size()) {
+      std::memcpy(packets[next].data() + wire::kHeaderSize + c.payload, done.data(), done.size());
+      c.payload += done.size();
+      c.check += wire::payloadSum(done);
+      doneSent = true;
     }
     write(s, packets[next], c.payload, c.check);
     unreported += c.fileBytes;
@@ -393,12 +409,13 @@ std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, con
       unreported = 0;
       reported = wire::Clock::now();
     }
+    if (doneSent) break;
     next ^= 1;
     c = fillPacket(file, packets[next], limit);
   }
   if (unreported != 0 && !progress(unreported)) return {};
   if (c.error != 0) return "cannot read '" + local + "': " + std::strerror(c.error);
-  if (!answeredEarly) write(s, wire::syncHeader(wire::kSyncDone, fileMtime(local)));
+  if (!answeredEarly && !doneSent) write(s, done);
 
   auto answer = read(s, wire::kSyncHeaderSize);
   if (!answer) return "failed to close '" + remote + "': the TV ended the transfer";
