@@ -113,20 +113,22 @@ HWND ChildWithText(HWND parent, const std::wstring& text) {
     return search.found;
 }
 
-TEST(Startup, AnExceptionWhileTheWindowIsBuiltShowsItsMessageAndEndsWithZero) {
-    Probe probe(L"probe_form_exception");
-    ASSERT_TRUE(probe.started());
-    EXPECT_EQ(probe.AnswerErrorBox(L"probe_form_exception"), L"Окно не создано.");
-    EXPECT_FALSE(probe.HasMainWindow());
-    EXPECT_EQ(probe.WaitForExitCode(), 0u);
-}
-
-TEST(Startup, AnyOtherFailureShowsAnEmptyErrorBoxAndEndsWithZero) {
-    Probe probe(L"probe_foreign_exception");
-    ASSERT_TRUE(probe.started());
-    EXPECT_EQ(probe.AnswerErrorBox(L"probe_foreign_exception"), L"");
-    EXPECT_FALSE(probe.HasMainWindow());
-    EXPECT_EQ(probe.WaitForExitCode(), 0u);
+TEST(Startup, AFailureWhileTheWindowIsBuiltShowsOneBoxNoWindowAndEndsWithZero) {
+    const struct {
+        const wchar_t* probe;
+        const wchar_t* message;
+    } cases[] = {
+        {L"probe_form_exception", L"Окно не создано."},  // an Exception: its message
+        {L"probe_foreign_exception", L""},               // anything else: no text
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "probe " << (&c - cases));
+        Probe probe(c.probe);
+        ASSERT_TRUE(probe.started());
+        EXPECT_EQ(probe.AnswerErrorBox(c.probe), c.message);
+        EXPECT_FALSE(probe.HasMainWindow());
+        EXPECT_EQ(probe.WaitForExitCode(), 0u);
+    }
 }
 
 TEST(Startup, AFailingCreationHandlerIsShownAndTheWindowOpensWithItsDefaultCaptions) {
