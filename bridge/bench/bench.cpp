@@ -37,14 +37,13 @@ long peakKiB(int pid) {
 // The same bytes over a plain loopback TCP connection, written to a file on the far side as
 // tvsim does; seconds.
 double rawCopy(const std::string& from, const std::string& to) {
-  int l = ::socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  int l = harness::bindLoopback(port);
+  ::listen(l, 1);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::listen(l, 1);
-  socklen_t len = sizeof a;
-  ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+  a.sin_port = htons(std::uint16_t(port));
   std::thread receiver([&] {
     int c = ::accept(l, nullptr, nullptr);
     std::ofstream out(to, std::ios::binary | std::ios::trunc);

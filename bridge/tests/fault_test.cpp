@@ -23,15 +23,8 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 class FakePeer {
  public:
   explicit FakePeer(std::vector<std::string> replies) : replies_(std::move(replies)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fd_ = harness::bindLoopback(port_);
     ::listen(fd_, 4);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] {
       int c = ::accept(fd_, nullptr, nullptr);
       if (c < 0) return;

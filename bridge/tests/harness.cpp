@@ -85,7 +85,7 @@ Result run(const std::vector<std::string>& argv, const std::map<std::string, std
   return r;
 }
 
-int freePort() {
+int bindLoopback(int& port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -93,8 +93,14 @@ int freePort() {
   ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   socklen_t len = sizeof a;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+int freePort() {
+  int port = 0;
+  ::close(bindLoopback(port));
+  return port;
 }
 
 std::string readFile(const std::string& path) {

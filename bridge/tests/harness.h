@@ -18,6 +18,9 @@ struct Result {
 Result run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
            std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// A socket bound to 127.0.0.1 on a port the system picks; port receives that port.
+int bindLoopback(int& port);
+
 // A loopback port nobody listens on right now.
 int freePort();
 
