@@ -290,12 +290,15 @@ void TApplication::ProcessMessages() {
         if (!ProcessMessage(msg)) break;
 }
 
+HWND TApplication::BoxOwner() const {
+    return mainForm_ && IsWindowVisible(mainForm_->Handle()) ? mainForm_->Handle() : nullptr;
+}
+
 void TApplication::ShowException(const Exception& e) {
     String text = e.Message();
     // The standard error box ends a message with a full stop.
     if (!text.empty() && text.back() > L'.') text += L'.';
-    HWND owner = mainForm_ && IsWindowVisible(mainForm_->Handle()) ? mainForm_->Handle() : nullptr;
-    MessageBoxW(owner, text.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);
+    MessageBoxW(BoxOwner(), text.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);
 }
 
 void TApplication::HandleException() {
@@ -309,9 +312,7 @@ void TApplication::HandleException() {
 }
 
 void ShowMessage(const String& text) {
-    TForm* main = Application->MainForm();
-    HWND owner = main && IsWindowVisible(main->Handle()) ? main->Handle() : nullptr;
-    MessageBoxW(owner, text.c_str(), Application->Title().c_str(), MB_OK);
+    MessageBoxW(Application->BoxOwner(), text.c_str(), Application->Title().c_str(), MB_OK);
 }
 
 }  // namespace vcl

@@ -151,6 +151,8 @@ public:
 
     // The executable's file name without its extension.
     const String& Title() const { return title_; }
+    // Message boxes are modal to the main form once it is shown, and stand alone before.
+    HWND BoxOwner() const;
 
 private:
     friend class TForm;

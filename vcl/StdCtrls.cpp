@@ -126,10 +126,6 @@ void TButton::HandleCommand(WORD code) {
     if (code == BN_CLICKED) Click();
 }
 
-HWND TBitBtn::CreateWindowHandle(HWND parent, const RECT& bounds) {
-    return TButton::CreateWindowHandle(parent, bounds);
-}
-
 TBitBtn::~TBitBtn() {
     if (images_) ImageList_Destroy(images_);
 }
@@ -254,10 +250,6 @@ void TRadioGroup::SetProperty(const String& name, const TPropertyValue& value) {
     else if (name == L"ItemIndex") itemIndex_ = PropertyInt(name, value);
     else if (name == L"Columns") columns_ = std::max(1, PropertyInt(name, value));
     else TGroupBox::SetProperty(name, value);
-}
-
-HWND TRadioGroup::CreateWindowHandle(HWND parent, const RECT& bounds) {
-    return TGroupBox::CreateWindowHandle(parent, bounds);
 }
 
 void TRadioGroup::HandleCreated() {

@@ -57,7 +57,6 @@ public:
     void UpdateScale() override;
 
 protected:
-    HWND CreateWindowHandle(HWND parent, const RECT& bounds) override;
     void HandleCreated() override { ApplyGlyph(); }
 
 private:
@@ -105,7 +104,6 @@ public:
     void UpdateScale() override;
 
 protected:
-    HWND CreateWindowHandle(HWND parent, const RECT& bounds) override;
     void HandleCreated() override;
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
