@@ -42,7 +42,7 @@ TEST(AddressLine, RefreshReplacesTheLabelAndTouchesNothingElse) {
     UseFakeAddresses({{V6, L"fe80::2"}, {V4, L"192.0.2.1"}, {V4, L"198.51.100.9"}});
     EXPECT_EQ(WindowText(form.ipValLBL->Handle()), L"192.0.2.1") << "nothing refreshes by itself";
     SendMessageW(form.refreshIpBTN->Handle(), BM_CLICK, 0, 0);
-    Pump();
+    Application->ProcessMessages();
     EXPECT_EQ(WindowText(form.ipValLBL->Handle()), L"192.0.2.1         198.51.100.9");
     EXPECT_EQ(WindowText(form.statusLbl->Handle()), status);
     EXPECT_EQ(form.langRG->ItemIndex(), 0);

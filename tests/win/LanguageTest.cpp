@@ -55,7 +55,7 @@ std::map<HWND, std::wstring> Snapshot(HWND form) {
 
 void Click(HWND button) {
     SendMessageW(button, BM_CLICK, 0, 0);
-    Pump();
+    Application->ProcessMessages();
 }
 
 void Type(HWND edit, const std::wstring& text) {

@@ -30,5 +30,3 @@ private:
 std::wstring WindowText(HWND hwnd);
 // Bounds of a window relative to its parent's client area.
 RECT BoundsInParent(HWND hwnd);
-// Dispatches pending messages of this thread.
-void Pump();
