@@ -68,6 +68,8 @@ const TLangText* BuildLangText() {
         L"  3.4. At the end of the installation process, check the widget presence in the SmartHub section \"My App\"\n",
         L"4. If the installation was not successful: restart your PC and TV, disabled the firewall and the antivirus blocking the network connection, check all the parameters again and try the installation again.",
     }));
+    pair(L"При установке виджета произошли ошибки. Установка не выполнена.",
+         L"There were errors while installing the widget. Installation failed.");
     return new TLangText(std::move(texts));
 }
 

@@ -21,6 +21,7 @@ enum TTextPair {
     txtBadIp,
     txtManualGroup,
     txtManual,
+    txtFailed,
     txtPairCount
 };
 

@@ -1,7 +1,10 @@
 #include "MainWin.h"
 
 #include "Addresses.h"
+#include "Install.h"
+#include "InstallSteps.h"
 #include "LangText.h"
+#include "SysUtils.h"
 
 using namespace vcl;
 
@@ -69,5 +72,40 @@ void TmainForm::tvIpEdtKeyPress(TObject*, wchar_t& Key) {
 }
 
 void TmainForm::BitInstallClick(TObject*) {
-    // The install sequence is not part of this build yet: the button deliberately does nothing.
+    // A click while a run waits on its command lands here through the message dispatch; a
+    // nested run would delete the tool and the package under the first one, so it is ignored.
+    if (installing_) return;
+    TInstallSettings settings{tvIpEdt->GetText(), String(), wgtName, appId};
+    if (!IsTvAddress(settings.address)) {
+        ShowMessage(langText->Text(txtBadIp, langRG->ItemIndex()));
+        return;
+    }
+    struct TRunMark {
+        bool& installing;
+        explicit TRunMark(bool& flag) : installing(flag) { installing = true; }
+        ~TRunMark() { installing = false; }
+    } mark(installing_);
+
+    const String package = wgtName + L".wgt";
+    CreateDir(L"doLog");
+    DeleteIfExists(L"iu.exe");
+    DeleteIfExists(package);
+    ExtractResource(L"iu.exe", L"IUFILE");
+    ExtractResource(package, L"WGTFILE");
+    // Logs of an earlier run must not speak for this one, even where a command cannot start.
+    for (const wchar_t* log : kStepLogs) DeleteIfExists(log);
+
+    statusLbl->SetText(langText->Text(txtInstalling, langRG->ItemIndex()));
+    installPB->SetPosition(2);
+    for (int step = 0; step < kInstallStepCount; ++step) {
+        settings.tmpDir = tvTmpDir[tvSeriesRG->ItemIndex()];
+        RunAndWait(InstallCommandLine(step, settings));
+        installPB->SetPosition(installPB->Position() + kInstallIncrements[step]);
+    }
+    DeleteIfExists(L"iu.exe");
+    DeleteIfExists(package);
+
+    const size_t kLogLimit = 1 << 20;
+    bool installed = InstallSucceeded(ReadFileHead(kStepLogs[kInstallLog], kLogLimit), StringToUtf8(appId));
+    statusLbl->SetText(langText->Text(installed ? txtDone : txtFailed, langRG->ItemIndex()));
 }

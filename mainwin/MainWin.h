@@ -41,6 +41,7 @@ public:
 
 private:
     static const vcl::TPublished<TmainForm>& Published();
+    bool installing_ = false;
 };
 
 extern TmainForm* mainForm;

@@ -2,6 +2,8 @@
 // them as owner and release them in reverse order of creation.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -39,6 +41,23 @@ private:
     TComponent* owner_;
     String name_;
     std::vector<TComponent*> components_;
+};
+
+// A read-only view of one resource of a module: its bytes stay where the system mapped them.
+class TResourceStream : public TObject {
+public:
+    // Throws Exception naming the resource when the module has no such resource.
+    TResourceStream(HINSTANCE instance, const String& name, const wchar_t* type);
+    const void* Memory() const { return data_; }
+    size_t Size() const { return size_; }
+    // Creates the file or empties an existing one, then writes every byte; throws Exception
+    // naming the file and the system's reason when it cannot be created or written.
+    void SaveToFile(const String& fileName) const;
+
+private:
+    String name_;
+    const void* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 }  // namespace vcl

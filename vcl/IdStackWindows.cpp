@@ -5,19 +5,10 @@
 #include <vector>
 
 #include "IdStack.h"
+#include "SysUtils.h"
 
 namespace vcl {
 namespace {
-
-String ErrorText(DWORD code) {
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    String out = text ? text : L"error " + std::to_wstring(code);
-    LocalFree(text);
-    while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r')) out.pop_back();
-    return out;
-}
 
 class TIdStackWindows : public TIdStack {
 public:
@@ -35,7 +26,7 @@ public:
             if (result != ERROR_BUFFER_OVERFLOW) break;
         }
         if (result == ERROR_NO_DATA) return;
-        if (result != NO_ERROR) throw Exception(L"Cannot list the network adapters: " + ErrorText(result));
+        if (result != NO_ERROR) throw Exception(L"Cannot list the network adapters: " + SysErrorMessage(result));
 
         for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); a; a = a->Next) {
             if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;

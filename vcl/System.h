@@ -25,4 +25,10 @@ private:
 String Utf8ToString(const char* data, size_t size);
 inline String Utf8ToString(const std::string& s) { return Utf8ToString(s.data(), s.size()); }
 
+// UTF-16 to UTF-8.
+std::string StringToUtf8(const String& s);
+
+// Decimal text of a number (our own, so that no printf family comes with the wide strings).
+String IntToStr(long long value);
+
 }  // namespace vcl
