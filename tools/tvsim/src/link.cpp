@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "codec.h"
 #include "wire.h"
@@ -54,20 +57,92 @@ class FdStream : public wire::ByteStream {
   int fd_;
 };
 
-// One open service; it consumes the PC's stream data and queues its own output.
+// The output of one service, filled by the link itself or by a command running on a thread of
+// its own; the link sleeps on wakeFd() until there is something to send.
+class Outbox {
+ public:
+  Outbox() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (wake_ < 0) throw wire::Error(std::string("eventfd: ") + std::strerror(errno));
+  }
+  ~Outbox() { ::close(wake_); }
+  Outbox(const Outbox&) = delete;
+  Outbox& operator=(const Outbox&) = delete;
+
+  void put(std::string_view data) {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      pending_.append(data);
+    }
+    wake();
+  }
+  // No more output will come.
+  void finish() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      finished_ = true;
+    }
+    wake();
+  }
+  bool finished() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return finished_;
+  }
+  // Up to max bytes of what is pending; empty when nothing is.
+  std::string take(std::size_t max) {
+    std::lock_guard<std::mutex> lock(m_);
+    std::string piece = pending_.substr(0, max);
+    pending_.erase(0, piece.size());
+    return piece;
+  }
+  int wakeFd() const { return wake_; }
+  void clearWake() {
+    std::uint64_t count;
+    [[maybe_unused]] auto n = ::read(wake_, &count, sizeof count);
+  }
+
+ private:
+  void wake() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(wake_, &one, sizeof one);
+  }
+
+  const int wake_;
+  mutable std::mutex m_;
+  std::string pending_;
+  bool finished_ = false;
+};
+
+// One open service; it consumes the PC's stream data and puts its own output in the outbox.
 class Service {
  public:
   virtual ~Service() = default;
   virtual void onData(std::string_view data) { (void)data; }
-  std::string out;
-  bool closeWhenFlushed = false;
+  // Shared with a command thread that may outlive the stream.
+  const std::shared_ptr<Outbox> out = std::make_shared<Outbox>();
 };
 
 class TextService : public Service {
  public:
-  explicit TextService(std::string text) {
-    out = std::move(text);
-    closeWhenFlushed = true;
+  explicit TextService(std::string_view text) {
+    out->put(text);
+    out->finish();
+  }
+};
+
+// A shell program runs on its own thread, so that the service is acknowledged at once and its
+// output streams as it is produced, as on the TV. The program runs to its end even when the PC
+// goes away: an install on a TV does too.
+class ShellService : public Service {
+ public:
+  ShellService(Tv& tv, Program program) {
+    std::thread([&tv, program = std::move(program), out = out] {
+      try {
+        tv.run(program, [&out](std::string_view piece) { out->put(piece); });
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "tvsim: command failed: %s\n", e.what());
+      }
+      out->finish();
+    }).detach();
   }
 };
 
@@ -77,13 +152,13 @@ class SyncService : public Service {
   explicit SyncService(Tv& tv) : tv_(tv) {}
 
   void onData(std::string_view data) override {
-    if (closeWhenFlushed) return;
+    if (ended_) return;
     // Records are taken straight from the packet; only a record split across packets is kept.
     bool kept = !buf_.empty();
     if (kept) buf_.append(data);
     std::string_view in = kept ? std::string_view(buf_) : data;
     std::size_t pos = 0;
-    while (!closeWhenFlushed && in.size() - pos >= wire::kSyncHeaderSize) {
+    while (!ended_ && in.size() - pos >= wire::kSyncHeaderSize) {
       std::uint32_t id = wire::le32(in.data() + pos), value = wire::le32(in.data() + pos + 4);
       std::size_t need = wire::kSyncHeaderSize;
       bool carries = id == wire::kSyncStat || id == wire::kSyncSend || id == wire::kSyncData;
@@ -104,12 +179,17 @@ class SyncService : public Service {
   }
 
  private:
+  void end() {
+    ended_ = true;
+    out->finish();
+  }
+
   void fail(const std::string& why) {
     file_.reset();
     if (!temp_.empty()) std::filesystem::remove(temp_);
     temp_.clear();
-    out += wire::syncRequest(wire::kSyncFail, why);
-    closeWhenFlushed = true;
+    out->put(wire::syncRequest(wire::kSyncFail, why));
+    end();
   }
 
   void handle(std::uint32_t id, std::uint32_t value, std::string_view body) {
@@ -123,9 +203,10 @@ class SyncService : public Service {
         size = fs::is_directory(*local) ? 0 : std::uint32_t(fs::file_size(*local, ec));
         mtime = 1;
       }
-      out += wire::syncHeader(wire::kSyncStat, mode);
-      wire::putLe32(out, size);
-      wire::putLe32(out, mtime);
+      std::string reply = wire::syncHeader(wire::kSyncStat, mode);
+      wire::putLe32(reply, size);
+      wire::putLe32(reply, mtime);
+      out->put(reply);
     } else if (id == wire::kSyncSend) {
       std::string spec(body);
       std::size_t comma = spec.rfind(',');
@@ -152,16 +233,17 @@ class SyncService : public Service {
       if (ok) std::filesystem::rename(temp_, final_, ec);
       temp_.clear();
       if (!ok || ec) return fail("write failed: " + target_);
-      out += wire::syncHeader(wire::kSyncOkay, 0);
+      out->put(wire::syncHeader(wire::kSyncOkay, 0));
       (void)value;
     } else if (id == wire::kSyncQuit) {
-      closeWhenFlushed = true;
+      end();
     } else {
       fail("unknown sync request");
     }
   }
 
   Tv& tv_;
+  bool ended_ = false;
   std::string buf_;
   std::unique_ptr<std::ofstream> file_;
   std::string target_, temp_, final_;
@@ -180,57 +262,78 @@ void send(FdStream& s, std::uint32_t cmd, std::uint32_t a0, std::uint32_t a1, st
   s.writeAll(p.data(), p.size(), wire::Clock::now());
 }
 
+// Waits for a packet from the PC or for output of the open service; false when neither came
+// within the link's idle time.
+bool waitForWork(int fd, Outbox* outbox) {
+  pollfd p[2] = {{fd, POLLIN, 0}, {outbox ? outbox->wakeFd() : -1, POLLIN, 0}};
+  int r = ::poll(p, 2, int(std::chrono::milliseconds(kLinkIdle).count()));
+  if (r < 0 && errno != EINTR) throw wire::Error(std::string("poll: ") + std::strerror(errno));
+  if (r == 0) throw wire::Error("timed out");
+  if (outbox && p[1].revents) outbox->clearWake();
+  return r > 0 && p[0].revents;
+}
+
+void holdSilently(FdStream& s) {
+  char sink[4096];
+  while (s.readSome(sink, sizeof sink, wire::Clock::now() + kLinkIdle) != 0) {
+  }
+}
+
 void serve(Tv& tv, int fd) {
-  const auto& faults = tv.config().faults;
-  if (peerAddress(fd) != tv.config().hostPc || faults.count(Fault::CloseOnAccept)) return;
+  const Config& config = tv.config();
+  const auto& faults = config.faults;
+  if (peerAddress(fd) != config.hostPc || faults.count(Fault::CloseOnAccept)) return;
   FdStream s(fd);
   auto hello = wire::readPacket(s, wire::kHostMaxPayload, wire::Clock::now() + kHandshakeWait);
   if (!hello || hello->command != wire::kCnxn || hello->arg1 < wire::kMinMaxPayload) return;
-  if (faults.count(Fault::NoHandshake)) {
-    char sink[4096];
-    while (s.readSome(sink, sizeof sink, wire::Clock::now() + kLinkIdle) != 0) {
-    }
-    return;
-  }
+  if (faults.count(Fault::NoHandshake)) return holdSilently(s);
   const std::uint32_t limit = tv.maxPayload(hello->arg1);
-  std::string banner = wire::deviceBanner(tv.config().model, tv.config().locked);
+  std::string banner = wire::deviceBanner(config.model, config.locked);
   std::string reply = wire::encodePacket(wire::kCnxn, wire::kDeviceVersion, limit, banner);
   if (faults.count(Fault::CorruptHeader)) reply[20] ^= 0x5a;
   s.writeAll(reply.data(), reply.size(), wire::Clock::now());
+  auto broadcastLock = [&](bool locked) { send(s, wire::kStat, locked ? 1 : 0, 0, {}); };
+  if (config.lockBroadcast != LockBroadcast::None) broadcastLock(config.locked);
 
   std::unique_ptr<Service> service;
   std::uint32_t ours = 0, theirs = 0, nextId = 0x100;
-  bool awaitingAck = false;
+  bool awaitingAck = false, lockToggled = false;
+  auto endService = [&] {
+    if (lockToggled) broadcastLock(config.locked);
+    lockToggled = false;
+    service.reset();
+  };
   while (true) {
-    if (service && !awaitingAck && !service->out.empty()) {
-      std::size_t n = std::min<std::size_t>(service->out.size(), limit);
-      send(s, wire::kWrte, ours, theirs, std::string_view(service->out).substr(0, n));
-      service->out.erase(0, n);
-      awaitingAck = true;
-      continue;
+    if (service && !awaitingAck) {
+      // Read "finished" first: output put before the finish is then surely taken.
+      bool finished = service->out->finished();
+      std::string piece = service->out->take(limit);
+      if (!piece.empty()) {
+        send(s, wire::kWrte, ours, theirs, piece);
+        awaitingAck = true;
+        continue;
+      }
+      if (finished) {
+        endService();
+        send(s, wire::kClse, ours, theirs, {});
+        continue;
+      }
     }
-    if (service && !awaitingAck && service->closeWhenFlushed) {
-      send(s, wire::kClse, ours, theirs, {});
-      service.reset();
-      continue;
-    }
+    if (!waitForWork(fd, service ? service->out.get() : nullptr)) continue;
     auto p = wire::readPacket(s, limit, wire::Clock::now() + kLinkIdle);
     if (!p) return;
     switch (p->command) {
       case wire::kOpen: {
         std::string name = p->payload;
         if (!name.empty() && name.back() == '\0') name.pop_back();
-        std::string output;
+        std::optional<Program> program;
+        if (name.rfind("shell:", 0) == 0) program = Tv::parseShell(name.substr(6));
         if (service || p->arg0 == 0 || faults.count(Fault::RefuseService)) {
           send(s, wire::kClse, 0, p->arg0, {});
           break;
         }
-        if (name.rfind("shell:", 0) == 0) {
-          if (!tv.shell(name.substr(6), output)) {
-            send(s, wire::kClse, 0, p->arg0, {});
-            break;
-          }
-          service = std::make_unique<TextService>(std::move(output));
+        if (program) {
+          service = std::make_unique<ShellService>(tv, std::move(*program));
         } else if (name == "capability:") {
           std::string text = tv.capability() + '\0';
           std::string framed{char(text.size() & 0xff), char(text.size() >> 8)};
@@ -245,12 +348,11 @@ void serve(Tv& tv, int fd) {
         theirs = p->arg0;
         awaitingAck = false;
         send(s, wire::kOkay, ours, theirs, {});
-        if (faults.count(Fault::Stall)) {
-          // Holds the stream open and answers nothing more, as a hung TV does.
-          char sink[4096];
-          while (s.readSome(sink, sizeof sink, wire::Clock::now() + kLinkIdle) != 0) {
-          }
-          return;
+        // Holds the stream open and answers nothing more, as a hung TV does.
+        if (faults.count(Fault::Stall)) return holdSilently(s);
+        if (program && config.lockBroadcast == LockBroadcast::Toggle) {
+          broadcastLock(!config.locked);
+          lockToggled = true;
         }
         break;
       }
@@ -265,8 +367,8 @@ void serve(Tv& tv, int fd) {
         break;
       case wire::kClse:
         if (service && p->arg1 == ours) {
+          endService();
           send(s, wire::kClse, ours, theirs, {});
-          service.reset();
         }
         break;
       default:

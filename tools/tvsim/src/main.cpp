@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -36,6 +39,10 @@ const char kUsage[] =
     "  --distributor-ca FILE  PEM trust anchor for distributor signatures (repeatable)\n"
     "  --verify-time T        check certificates at T (YYYY-MM-DDTHH:MM:SS, UTC) instead of now\n"
     "  --locked               report the TV as locked\n"
+    "  --lock-broadcast MODE  send STAT lock-state packets: connect (after the handshake) |\n"
+    "                         toggle (also the opposite state during every shell command)\n"
+    "  --install-duration S   seconds from 'install start' to 'install completed' (0, or\n"
+    "                         TVSIM_INSTALL_DURATION from the environment)\n"
     "  --fault MODE           close-on-accept | no-handshake | corrupt-header | refuse-service |\n"
     "                         stall | fail-push | install:CODE (CODE -1..-7, -11, 116, 118)\n";
 
@@ -78,8 +85,22 @@ void parseFault(const std::string& f, tvsim::Config& c) {
   throw std::invalid_argument("unknown fault mode: " + f);
 }
 
+std::chrono::milliseconds parseSeconds(const std::string& v) {
+  std::size_t used = 0;
+  double seconds = -1;
+  try {
+    seconds = std::stod(v, &used);
+  } catch (const std::logic_error&) {
+  }
+  if (used != v.size() || !(seconds >= 0 && seconds <= 600))
+    throw std::invalid_argument("--install-duration needs seconds from 0 to 600: " + v);
+  return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
 tvsim::Config parseArgs(int argc, char** argv) {
   tvsim::Config c;
+  // A test suite that starts tvsim through its own harness runs under realistic timing this way.
+  if (const char* d = std::getenv("TVSIM_INSTALL_DURATION")) c.installDuration = parseSeconds(d);
   std::vector<std::string> authorCaPem, distributorCaPem;
   std::optional<std::time_t> verifyTime;
   for (int i = 1; i < argc; ++i) {
@@ -112,6 +133,11 @@ tvsim::Config parseArgs(int argc, char** argv) {
       distributorCaPem.push_back(readPem(v));
     } else if (a == "--verify-time") {
       verifyTime = parseTime(v);
+    } else if (a == "--lock-broadcast") {
+      if (v != "connect" && v != "toggle") throw std::invalid_argument("--lock-broadcast is connect or toggle");
+      c.lockBroadcast = v == "connect" ? tvsim::LockBroadcast::AtConnect : tvsim::LockBroadcast::Toggle;
+    } else if (a == "--install-duration") {
+      c.installDuration = parseSeconds(v);
     } else if (a == "--fault") {
       parseFault(v, c);
     } else {

@@ -1,9 +1,11 @@
 #include "tv.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace tvsim {
 
@@ -93,15 +95,19 @@ std::optional<std::string> Tv::localPath(const std::string& tvPath, bool forWrit
   return (fs::path(config_.stateDir) / "fs" / p.relative_path()).string();
 }
 
-bool Tv::shell(const std::string& text, std::string& out) {
-  std::vector<std::vector<std::string>> program;
+std::optional<Program> Tv::parseShell(const std::string& text) {
+  Program program;
   for (const auto& st : statements(text)) {
     auto w = words(st);
     if (w.empty()) continue;
-    if (w[0] != "0" && w[0] != "echo") return false;
+    if (w[0] != "0" && w[0] != "echo") return std::nullopt;
     program.push_back(std::move(w));
   }
-  if (program.empty()) return false;
+  if (program.empty()) return std::nullopt;
+  return program;
+}
+
+void Tv::run(const Program& program, const Output& out) {
   std::lock_guard<std::mutex> lock(m_);
   int status = 0;
   for (auto& w : program) {
@@ -112,23 +118,22 @@ bool Tv::shell(const std::string& text, std::string& out) {
         for (std::size_t at; (at = a.find("$?")) != std::string::npos;) a.replace(at, 2, std::to_string(status));
         line += (i > 1 ? " " : "") + a;
       }
-      out += line + "\n";
+      out(line + "\n");
       status = 0;
     } else {
-      status = run(w, out);
+      status = command(w, out);
     }
   }
-  return true;
 }
 
-int Tv::run(const std::vector<std::string>& w, std::string& out) {
+int Tv::command(const std::vector<std::string>& w, const Output& out) {
   const std::string cmd = w.size() > 1 ? w[1] : "";
   auto usage = [&](const char* args) {
-    out += "usage: 0 " + cmd + " " + args + "\n";
+    out("usage: 0 " + cmd + " " + args + "\n");
     return 1;
   };
   if (cmd == "getappinstallpath") {
-    out += fs::path(uploadFolder()).parent_path().string() + "\n";
+    out(fs::path(uploadFolder()).parent_path().string() + "\n");
     return 0;
   }
   if (cmd == "vd_appinstall") return w.size() == 4 ? install(w[2], w[3], out) : usage("APPID PATH");
@@ -139,7 +144,7 @@ int Tv::run(const std::vector<std::string>& w, std::string& out) {
     auto local = localPath(w[2], true);
     std::error_code ec;
     if (!local || (fs::create_directories(*local, ec), ec)) {
-      out += "mkdir: cannot create directory '" + w[2] + "': Permission denied\n";
+      out("mkdir: cannot create directory '" + w[2] + "': Permission denied\n");
       return 1;
     }
     return 0;
@@ -149,12 +154,12 @@ int Tv::run(const std::vector<std::string>& w, std::string& out) {
     auto local = localPath(w[2], true);
     std::error_code ec;
     if (!local || !fs::is_regular_file(*local) || !fs::remove(*local, ec)) {
-      out += "rmfile: cannot remove '" + w[2] + "'\n";
+      out("rmfile: cannot remove '" + w[2] + "'\n");
       return 1;
     }
     return 0;
   }
-  out += "0: unknown command '" + cmd + "'\n";
+  out("0: unknown command '" + cmd + "'\n");
   return 127;
 }
 
@@ -180,14 +185,14 @@ void Tv::saveApps(const std::vector<App>& apps) const {
   fs::rename(file.string() + ".new", file);
 }
 
-int Tv::install(const std::string& id, const std::string& path, std::string& out) {
+int Tv::install(const std::string& id, const std::string& path, const Output& out) {
   auto started = std::chrono::steady_clock::now();
   const std::string tag = "app_id[" + id + "] ";
-  out += "install " + id + "\npackage_path " + path + "\n" + tag + "install start\n";
+  out("install " + id + "\npackage_path " + path + "\n" + tag + "install start\n");
   auto finish = [&](const std::string& line) {
-    out += tag + line + "\n";
+    out(tag + line + "\n");
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    out += "spend time for wascmd is [" + std::to_string(ms.count()) + "]ms\n";
+    out("spend time for wascmd is [" + std::to_string(ms.count()) + "]ms\n");
     return 0;  // the TV's shell reports success either way
   };
   auto certificateFailure = [&](int code) {
@@ -208,42 +213,49 @@ int Tv::install(const std::string& id, const std::string& path, std::string& out
   PackageCheck check = checkPackage(readFile(*local), id, config_.trust);
   if (check.code == 118) return finish("install failed[118], reason: " + check.reason);
   if (check.code != 0) return certificateFailure(check.code);
-  out += tag + "installing[25]\n" + tag + "installing[50]\n" + tag + "installing[75]\n";
-
   auto apps = loadApps();
   for (auto& a : apps)
     if (a.id == id && a.author != check.authorFingerprint)
       return finish("install failed[118, -11], reason: Author certificate not match :");
-  std::erase_if(apps, [&](const App& a) { return a.id == id; });
-  apps.push_back({id, check.appName.empty() ? id : check.appName, check.authorFingerprint});
-  saveApps(apps);
-  out += tag + "installing[100]\n";
+  // Progress about once a second, at least four lines, spread over the install duration: the
+  // tool must see a long install as alive.
+  const auto duration = config_.installDuration;
+  const int steps = std::clamp(int((duration.count() + 999) / 1000), 4, 100);
+  for (int i = 1; i <= steps; ++i) {
+    std::this_thread::sleep_until(started + duration * i / steps);
+    if (i == steps) {
+      std::erase_if(apps, [&](const App& a) { return a.id == id; });
+      apps.push_back({id, check.appName.empty() ? id : check.appName, check.authorFingerprint});
+      saveApps(apps);
+    }
+    out(tag + "installing[" + std::to_string(100 * i / steps) + "]\n");
+  }
   return finish("install completed");
 }
 
-int Tv::uninstall(const std::string& id, std::string& out) {
+int Tv::uninstall(const std::string& id, const Output& out) {
   auto started = std::chrono::steady_clock::now();
   const std::string tag = "app_id[" + id + "] ";
-  out += "uninstall " + id + "\n" + tag + "uninstall start\n";
+  out("uninstall " + id + "\n" + tag + "uninstall start\n");
   auto apps = loadApps();
   std::size_t before = apps.size();
   std::erase_if(apps, [&](const App& a) { return a.id == id; });
   if (apps.size() == before) {
-    out += tag + "uninstall failed[132]\n";
+    out(tag + "uninstall failed[132]\n");
   } else {
     saveApps(apps);
-    out += tag + "uninstall completed\n";
+    out(tag + "uninstall completed\n");
   }
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-  out += "spend time for wascmd is [" + std::to_string(ms.count()) + "]ms\n";
+  out("spend time for wascmd is [" + std::to_string(ms.count()) + "]ms\n");
   return 0;
 }
 
-int Tv::applist(std::string& out) {
+int Tv::applist(const Output& out) {
   const std::string rule = "\t=================================================\r\n";
-  out += "\tApplication List for user 5001\r\n\tUser's Application \r\n\t Name \t AppID \r\n" + rule;
-  for (const auto& a : loadApps()) out += "\t'" + a.name + "'\t '" + a.id + "'\r\n";
-  out += rule;
+  out("\tApplication List for user 5001\r\n\tUser's Application \r\n\t Name \t AppID \r\n" + rule);
+  for (const auto& a : loadApps()) out("\t'" + a.name + "'\t '" + a.id + "'\r\n");
+  out(rule);
   return 0;
 }
 

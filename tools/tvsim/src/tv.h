@@ -2,7 +2,9 @@
 // folder, and the "0 ..." command set of its developer-mode shell.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -22,6 +24,13 @@ enum class Fault {
   FailPush,        // answer a finished file transfer with FAIL
 };
 
+// When the TV broadcasts its lock state (STAT) on a link.
+enum class LockBroadcast {
+  None,
+  AtConnect,  // once, right after its handshake
+  Toggle,     // at connect, and during every shell command the opposite state, then back
+};
+
 struct Config {
   std::string listenHost = "127.0.0.1";
   std::uint16_t port = 26101;
@@ -33,7 +42,15 @@ struct Config {
   std::set<Fault> faults;
   std::optional<int> installFailure;  // forced: -1..-7, -11, 116 or 118
   bool locked = false;
+  LockBroadcast lockBroadcast = LockBroadcast::None;
+  // From "install start" to "install completed", spread over the progress lines.
+  std::chrono::milliseconds installDuration{0};
 };
+
+// Where a command's output goes, piece by piece as it is produced.
+using Output = std::function<void(std::string_view)>;
+// The statements of one shell service, each split into words.
+using Program = std::vector<std::vector<std::string>>;
 
 class Tv {
  public:
@@ -44,18 +61,20 @@ class Tv {
   std::string capability() const;
   std::string uploadFolder() const;
 
-  // Runs the text of a shell service. Returns false when the TV refuses it (anything but the
-  // "0 ..." commands and echo); otherwise appends the output.
-  bool shell(const std::string& text, std::string& output);
+  // The program in the text of a shell service; nullopt when the TV refuses it (anything but
+  // the "0 ..." commands and echo), which it decides before it accepts the service.
+  static std::optional<Program> parseShell(const std::string& text);
+  // Runs a program, one at a time as the TV's installer does; may take the install duration.
+  void run(const Program& program, const Output& out);
 
   // Maps a TV path into the state folder. Writable only under the upload folder.
   std::optional<std::string> localPath(const std::string& tvPath, bool forWriting) const;
 
  private:
-  int run(const std::vector<std::string>& words, std::string& out);
-  int install(const std::string& id, const std::string& path, std::string& out);
-  int uninstall(const std::string& id, std::string& out);
-  int applist(std::string& out);
+  int command(const std::vector<std::string>& words, const Output& out);
+  int install(const std::string& id, const std::string& path, const Output& out);
+  int uninstall(const std::string& id, const Output& out);
+  int applist(const Output& out);
 
   struct App {
     std::string id, name, author;
@@ -64,7 +83,7 @@ class Tv {
   void saveApps(const std::vector<App>& apps) const;
 
   Config config_;
-  std::mutex m_;  // one command at a time, as the TV's installer does
+  std::mutex m_;  // one program at a time
 };
 
 }  // namespace tvsim
