@@ -14,6 +14,21 @@ namespace {
 const wchar_t kControlProp[] = L"VelmoraControl";
 constexpr UINT_PTR kSubclassId = 1;
 
+// Whether Tab can reach the window or a window inside it.
+bool HasTabStop(HWND hwnd) {
+    if (GetWindowLongW(hwnd, GWL_STYLE) & WS_TABSTOP) return true;
+    bool found = false;
+    EnumChildWindows(
+        hwnd,
+        [](HWND child, LPARAM p) -> BOOL {
+            bool& seen = *reinterpret_cast<bool*>(p);
+            seen = (GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0;
+            return !seen;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 }  // namespace
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {}
@@ -217,20 +232,28 @@ void TWinControl::UpdateScale() {
     for (TControl* c : controls_) c->UpdateScale();
 }
 
-void TWinControl::ApplyTabOrder() {
-    std::vector<TControl*> order;
-    std::copy_if(controls_.begin(), controls_.end(), std::back_inserter(order),
-                 [](TControl* c) { return !c->IsGraphic(); });
-    std::stable_sort(order.begin(), order.end(), [](TControl* a, TControl* b) {
+void TWinControl::ApplyStacking() {
+    // Top first: the windows in reverse creation order, then the text-only controls.
+    std::vector<TControl*> windows, texts;
+    for (auto it = controls_.rbegin(); it != controls_.rend(); ++it)
+        ((*it)->IsGraphic() ? texts : windows).push_back(*it);
+    std::vector<TControl*> tabbed;
+    std::copy_if(windows.begin(), windows.end(), std::back_inserter(tabbed),
+                 [](TControl* c) { return HasTabStop(c->Handle()); });
+    std::stable_sort(tabbed.begin(), tabbed.end(), [](TControl* a, TControl* b) {
         auto key = [](TControl* c) { return c->TabOrder() < 0 ? INT_MAX : c->TabOrder(); };
         return key(a) < key(b);
     });
-    std::copy_if(controls_.rbegin(), controls_.rend(), std::back_inserter(order),
-                 [](TControl* c) { return c->IsGraphic(); });
+    auto next = tabbed.begin();
+    for (TControl*& slot : windows)
+        if (HasTabStop(slot->Handle())) slot = *next++;
+
     HWND after = HWND_TOP;
-    for (TControl* c : order) {
-        SetWindowPos(c->Handle(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        after = c->Handle();
+    for (const auto* band : {&windows, &texts}) {
+        for (TControl* c : *band) {
+            SetWindowPos(c->Handle(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            after = c->Handle();
+        }
     }
 }
 

@@ -118,10 +118,12 @@ public:
     const std::vector<TControl*>& Controls() const { return controls_; }
     void UpdateScale() override;
 
-    // Orders the children's windows: the focusable ones first, in tab order (ties keep creation
-    // order), as the dialog manager tabs through them; then the text-only ones, each later one
-    // above the earlier ones.
-    void ApplyTabOrder();
+    // Stacks the children's windows: each later one above the earlier ones, as the form
+    // definition lays them out, except that the windows Tab reaches trade places among
+    // themselves to lie in tab order (ties keep creation order), because the dialog manager tabs
+    // from the top of the stack down. Text-only controls lie beneath all others, as if painted
+    // on their parent.
+    void ApplyStacking();
 
 protected:
     // Routes WM_COMMAND and WM_CTLCOLOR* of child windows to their control objects.

@@ -79,7 +79,7 @@ void TForm::Load(const TComponentDef& def) {
     ApplyProperties(*this, def);
     CreateHandle();
     LoadChildren(*this, def.children);
-    ApplyTabOrderAll(*this);
+    ApplyStackingAll(*this);
 }
 
 void TForm::ApplyProperties(TControl& control, const TComponentDef& def) {
@@ -107,10 +107,10 @@ void TForm::LoadChildren(TWinControl& parent, const std::vector<TComponentDef>& 
     }
 }
 
-void TForm::ApplyTabOrderAll(TWinControl& container) {
-    container.ApplyTabOrder();
+void TForm::ApplyStackingAll(TWinControl& container) {
+    container.ApplyStacking();
     for (TControl* c : container.Controls())
-        if (auto* inner = dynamic_cast<TWinControl*>(c)) ApplyTabOrderAll(*inner);
+        if (auto* inner = dynamic_cast<TWinControl*>(c)) ApplyStackingAll(*inner);
 }
 
 void TForm::SetProperty(const String& name, const TPropertyValue& value) {
@@ -206,6 +206,21 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
         Close();
         return 0;
+    // As a dialog does: the control that had the focus when the form was deactivated gets it back
+    // when the form is activated again (Win32 itself would give it to the form), and the first
+    // control in tab order gets it the first time.
+    case WM_ACTIVATE:
+        if (LOWORD(wp) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(Handle(), focus)) lastFocus_ = focus;
+        }
+        return TWinControl::WndProc(msg, wp, lp);
+    case WM_SETFOCUS: {
+        HWND target = lastFocus_ && IsChild(Handle(), lastFocus_) ? lastFocus_
+                                                                  : GetNextDlgTabItem(Handle(), nullptr, FALSE);
+        if (target) SetFocus(target);
+        return 0;
+    }
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lp);
         if (maxWidth_ > 0) info->ptMaxTrackSize.x = info->ptMaxSize.x = ScaleToDpi(maxWidth_, dpi_);

@@ -104,7 +104,7 @@ private:
     void Load(const TComponentDef& def);
     void LoadChildren(TWinControl& parent, const std::vector<TComponentDef>& defs);
     void ApplyProperties(TControl& control, const TComponentDef& def);
-    void ApplyTabOrderAll(TWinControl& container);
+    void ApplyStackingAll(TWinControl& container);
     void ApplyDpi(int dpi);
     SIZE ScaledOuterSize(int width, int height) const;
 
@@ -117,6 +117,7 @@ private:
     TColor color_ = clBtnFace;
     String icon_;
     HICON hicon_ = nullptr;
+    HWND lastFocus_ = nullptr;
 };
 
 class TApplication : public TComponent {

@@ -145,6 +145,27 @@ TEST(Layout, TabVisitsLanguageRefreshAddressInstallSeriesInThatOrder) {
     }
 }
 
+// Later controls lie above earlier ones: the manual group, made after the installation group,
+// covers its top edge with its own bottom frame line. Read off the screen.
+TEST(Layout, TheManualGroupsBottomFrameLineShowsAboveTheInstallationGroup) {
+    FormFixture fixture;
+    TmainForm& form = fixture.form();
+    form.Show();
+    Application->ProcessMessages();
+    RECT manual;
+    GetWindowRect(form.instManualGB->Handle(), &manual);
+    const int corner = MulDiv(8, DisplayDpi(), 96);
+    const int middle = (manual.top + manual.bottom) / 2;
+    HDC screen = GetDC(nullptr);
+    const COLORREF frame = GetPixel(screen, manual.left, middle);
+    EXPECT_NE(frame, GetPixel(screen, manual.left + corner, middle)) << "the left frame line is not where expected";
+    int gaps = 0;
+    for (LONG x = manual.left + corner; x < manual.right - corner; ++x)
+        gaps += GetPixel(screen, x, manual.bottom - 1) != frame;
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(gaps, 0) << "pixels of the bottom row that are not the frame's colour";
+}
+
 TEST(Layout, RadioGroupsStartOnTheirFirstItemWithTheSeriesSideBySide) {
     FormFixture fixture;
     TmainForm& form = fixture.form();
