@@ -94,7 +94,7 @@ void TControl::SetProperty(const String& name, const TPropertyValue& value) {
     else if (name == L"Font.Bold") MutableFont().Bold = PropertyBool(name, value);
     else if (name == L"Font.Color") MutableFont().Color = ColorFromName(PropertyIdent(name, value));
     else
-        throw Exception(L"Form definition, line " + std::to_wstring(value.line) + L": " +
+        throw Exception(L"Form definition, line " + IntToStr(value.line) + L": " +
                         this->Name() + L" has no property " + name);
 }
 

@@ -18,7 +18,7 @@ public:
 
 private:
     [[noreturn]] void Fail(const String& what) const {
-        throw Exception(L"Form definition, line " + std::to_wstring(line_) + L": " + what);
+        throw Exception(L"Form definition, line " + IntToStr(line_) + L": " + what);
     }
 
     void SkipSpace() {
@@ -160,7 +160,7 @@ namespace vcl {
 namespace {
 
 [[noreturn]] void WrongKind(const String& name, const TPropertyValue& value, const wchar_t* kind) {
-    throw Exception(L"Form definition, line " + std::to_wstring(value.line) + L": " + name +
+    throw Exception(L"Form definition, line " + IntToStr(value.line) + L": " + name +
                     L" needs " + kind);
 }
 

@@ -93,7 +93,7 @@ void TForm::LoadChildren(TWinControl& parent, const std::vector<TComponentDef>& 
     for (const TComponentDef& def : defs) {
         std::unique_ptr<TControl> made = NewControl(def.className, this);
         if (!made)
-            throw Exception(L"Form definition, line " + std::to_wstring(def.line) +
+            throw Exception(L"Form definition, line " + IntToStr(def.line) +
                             L": unknown control class " + def.className);
         TControl* control = made.release();  // owned by the form from here on
         control->SetName(def.name);
@@ -102,7 +102,7 @@ void TForm::LoadChildren(TWinControl& parent, const std::vector<TComponentDef>& 
         control->CreateHandle();
         if (auto* container = dynamic_cast<TWinControl*>(control)) LoadChildren(*container, def.children);
         else if (!def.children.empty())
-            throw Exception(L"Form definition, line " + std::to_wstring(def.line) + L": " +
+            throw Exception(L"Form definition, line " + IntToStr(def.line) + L": " +
                             def.name + L" cannot hold controls");
     }
 }
