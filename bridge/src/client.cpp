@@ -1,11 +1,10 @@
 #include "client.h"
 
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <vector>
 
 #include "bounds.h"
+#include "console.h"
 #include "platform.h"
 #include "server.h"
 #include "trace.h"
@@ -15,15 +14,7 @@ namespace bridge {
 
 namespace {
 
-void out(const std::string& s) {
-  std::fwrite(s.data(), 1, s.size(), stdout);
-  std::fflush(stdout);
-}
-
-void err(const std::string& s) {
-  std::fwrite(s.data(), 1, s.size(), stderr);
-  std::fflush(stderr);
-}
+using console::out;
 
 std::string serverAddress() { return "127.0.0.1:" + std::to_string(serverPort()); }
 
@@ -79,10 +70,18 @@ plat::Socket tryServer(plat::ConnectFailure& failure, std::string& reason) {
                           reason);
 }
 
+// True when the server's mark says for certain that none runs: no connect needs trying.
+bool serverKnownAbsent() {
+  if (!plat::ServerMark::knownAbsent(serverPort())) return false;
+  trace::note("client", "no server runs on port " + std::to_string(serverPort()));
+  return true;
+}
+
 plat::Socket connectServer() {
-  plat::ConnectFailure failure;
+  plat::ConnectFailure failure = plat::ConnectFailure::Refused;
   std::string reason;
-  plat::Socket s = tryServer(failure, reason);
+  plat::Socket s;
+  if (!serverKnownAbsent()) s = tryServer(failure, reason);
   if (s.valid()) return s;
   if (failure != plat::ConnectFailure::Refused)
     throw Failure("cannot reach the server at " + serverAddress() + ": " + reason);
@@ -141,6 +140,10 @@ plat::Socket openService(const std::string& service) {
 }
 
 int killServer() {
+  if (serverKnownAbsent()) {
+    out("info: server not running\n");
+    return 0;
+  }
   plat::ConnectFailure failure;
   std::string reason;
   plat::Socket s = tryServer(failure, reason);
@@ -189,7 +192,7 @@ int shell(const Invocation& inv) {
   RelayedStream in(s);
   std::vector<char> buf(64 * 1024);
   while (std::size_t n = in.readSome(buf.data(), buf.size(), wire::after(bounds::kStreamIdle)))
-    std::fwrite(buf.data(), 1, n, stdout), std::fflush(stdout);
+    out(std::string_view(buf.data(), n));
   return 0;
 }
 
@@ -211,9 +214,8 @@ int capability() {
 
 int push(const Invocation& inv) {
   // Checked here for the error to name the file as given; the server reads it by its full path.
-  std::FILE* f = std::fopen(inv.local.c_str(), "rb");
-  if (!f) throw Failure("cannot open '" + inv.local + "': " + std::strerror(errno));
-  std::fclose(f);
+  std::string why;
+  if (!plat::InputFile().open(inv.local, why)) throw Failure("cannot open '" + inv.local + "': " + why);
   if (inv.remote.size() > wire::kSyncPathMax) throw Failure("remote path longer than 1024 bytes");
   std::string local = plat::absolutePath(inv.local);
   if (local.size() > wire::kLocalPathMax)
@@ -250,13 +252,10 @@ int push(const Invocation& inv) {
 
   auto us = std::chrono::duration_cast<std::chrono::microseconds>(wire::Clock::now() - started).count();
   if (us < 1) us = 1;
-  char line[512];
-  std::snprintf(line, sizeof line, "%s   %lluKB/s (%llu bytes in %lld.%03llds)\n", inv.local.c_str(),
-                static_cast<unsigned long long>(total * 1000000 / 1024 / std::uint64_t(us)),
-                static_cast<unsigned long long>(total), static_cast<long long>(us / 1000000),
-                static_cast<long long>(us / 1000 % 1000));
   out("1 file(s) pushed. 0 file(s) skipped.\n");
-  out(line);
+  out(inv.local + "   " + std::to_string(total * 1000000 / 1024 / std::uint64_t(us)) + "KB/s (" +
+      std::to_string(total) + " bytes in " + std::to_string(us / 1000000) + "." +
+      std::to_string(1000 + us / 1000 % 1000).substr(1) + "s)\n");
   return 0;
 }
 
@@ -301,9 +300,9 @@ int runClient(const Invocation& inv) {
       known |= text.rfind(start, 0) == 0;
     if (text.rfind("error: ", 0) != 0)
       text = known ? "error: " + text : std::string("error: ") + operationName(inv.kind) + ": " + text;
-    err(text + "\n");
+    console::error(text + "\n");
   } catch (const wire::Error& e) {
-    err(std::string("error: ") + operationName(inv.kind) + ": " + e.what() + "\n");
+    console::error(std::string("error: ") + operationName(inv.kind) + ": " + e.what() + "\n");
   }
   return 1;
 }

@@ -1,7 +1,6 @@
 #include "codec.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "wire.h"
@@ -34,6 +33,12 @@ std::uint32_t le32(const void* p) {
          std::uint32_t(b[3]) << 24;
 }
 
+std::string hexDigits(std::uint64_t value, int digits) {
+  std::string out(std::size_t(digits), '0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4) out[std::size_t(i)] = "0123456789abcdef"[value & 0xf];
+  return out;
+}
+
 void putLe32(std::string& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(char((v >> (8 * i)) & 0xff));
 }
@@ -47,9 +52,7 @@ std::string commandName(std::uint32_t command) {
     case kClse: return "CLSE";
     case kStat: return "STAT";
   }
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", command);
-  return buf;
+  return "0x" + hexDigits(command, 8);
 }
 
 std::uint32_t payloadSum(std::string_view payload) {
@@ -151,9 +154,10 @@ std::string deviceBanner(std::string_view model, bool locked) {
 }
 
 std::string encodeRequest(std::string_view payload) {
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%04zx", payload.size());
-  return std::string(digits) + std::string(payload);
+  if (payload.size() > kRequestMax)
+    throw Error("a request of " + std::to_string(payload.size()) + " bytes exceeds the limit of " +
+                std::to_string(kRequestMax));
+  return hexDigits(payload.size(), 4).append(payload);
 }
 
 std::optional<std::size_t> parseHex4(std::string_view digits) {

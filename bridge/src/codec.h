@@ -41,6 +41,8 @@ class ByteStream {
 bool readExactly(ByteStream& s, void* buf, std::size_t len, Deadline deadline);
 
 std::uint32_t le32(const void* p);
+// value as exactly `digits` lowercase hex digits, zero-padded (the low digits if it has more).
+std::string hexDigits(std::uint64_t value, int digits);
 void putLe32(std::string& out, std::uint32_t v);
 std::string commandName(std::uint32_t command);
 
@@ -81,6 +83,7 @@ DeviceBanner parseDeviceBanner(std::string_view payload);
 std::string deviceBanner(std::string_view model, bool locked);
 
 // --- Request framing between client and server: 4 hex digits, then the payload ---
+// Throws Error for a payload over kRequestMax, which four digits and the server refuse.
 std::string encodeRequest(std::string_view payload);
 // Exactly four hex digits; nullopt for anything else.
 std::optional<std::size_t> parseHex4(std::string_view digits);

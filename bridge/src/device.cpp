@@ -1,9 +1,6 @@
 #include "device.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -51,24 +48,16 @@ std::string baseName(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::uint32_t fileMtime(const std::string& path) {
-  std::error_code ec;
-  auto t = std::filesystem::last_write_time(path, ec);
-  if (ec) return 0;
-  auto sys = std::chrono::file_clock::to_sys(t);
-  return std::uint32_t(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
-}
-
 // One WRTE payload of sync DATA records read from a file, behind room for the packet header.
 struct Chunk {
   std::size_t payload = 0, fileBytes = 0;
   std::uint32_t check = 0;
-  int error = 0;     // errno of a failed read
-  bool end = false;  // the file ended within this payload
+  std::string error;  // why the file could not be read
+  bool end = false;   // the file ended within this payload
 };
 
 // Fills a packet with `lead` (records to go first, e.g. the SEND) and then DATA records.
-Chunk fillPacket(std::FILE* f, std::vector<char>& packet, std::size_t limit, std::string_view lead = {}) {
+Chunk fillPacket(plat::InputFile& f, std::vector<char>& packet, std::size_t limit, std::string_view lead = {}) {
   Chunk c;
   char* base = packet.data() + wire::kHeaderSize;
   std::memcpy(base, lead.data(), lead.size());
@@ -77,10 +66,20 @@ Chunk fillPacket(std::FILE* f, std::vector<char>& packet, std::size_t limit, std
   while (limit - c.payload > wire::kSyncHeaderSize) {
     std::size_t want = std::min<std::size_t>(wire::kSyncDataMax, limit - c.payload - wire::kSyncHeaderSize);
     char* record = base + c.payload;
-    std::size_t got = std::fread(record + wire::kSyncHeaderSize, 1, want, f);
+    std::size_t got = 0;
+    try {
+      // A short read is no end: only 0 is.
+      while (got < want) {
+        std::size_t n = f.read(record + wire::kSyncHeaderSize + got, want - got);
+        if (n == 0) break;
+        got += n;
+      }
+    } catch (const wire::Error& e) {
+      c.error = e.what();
+      break;
+    }
     if (got == 0) {
-      if (std::ferror(f)) c.error = errno ? errno : EIO;
-      c.end = c.error == 0;
+      c.end = true;
       break;
     }
     std::string head = wire::syncHeader(wire::kSyncData, std::uint32_t(got));
@@ -90,8 +89,7 @@ Chunk fillPacket(std::FILE* f, std::vector<char>& packet, std::size_t limit, std
     c.payload += head.size() + got;
     c.fileBytes += got;
     if (got < want) {
-      if (std::ferror(f)) c.error = errno ? errno : EIO;
-      c.end = c.error == 0;
+      c.end = true;
       break;
     }
   }
@@ -365,7 +363,7 @@ std::optional<std::string> Device::read(Stream& s, std::size_t n) {
   return out;
 }
 
-std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, const std::string& local,
+std::string Device::sendFile(Stream& s, plat::InputFile& file, std::string remote, const std::string& local,
                              const std::function<bool(std::uint64_t)>& progress) {
   write(s, wire::syncRequest(wire::kSyncStat, remote));
   auto stat = read(s, wire::kSyncStatReplySize);
@@ -375,7 +373,7 @@ std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, con
     remote += baseName(local);
   }
   std::string send = wire::syncRequest(wire::kSyncSend, remote + "," + std::to_string(wire::kRegularFileMode));
-  const std::string done = wire::syncHeader(wire::kSyncDone, fileMtime(local));
+  const std::string done = wire::syncHeader(wire::kSyncDone, file.mtime());
 
   // Two packets: the next one is read from the file while the TV takes the last one. The SEND
   // rides in the first packet and the DONE in the last one when it fits: a small file then
@@ -388,7 +386,7 @@ std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, con
   auto reported = wire::Clock::now();
   Chunk c = fillPacket(file, packets[next], limit, send);
   bool answeredEarly = false, doneSent = false;
-  while (c.payload != 0 && c.error == 0) {
+  while (c.payload != 0 && c.error.empty()) {
     while (s.unacked && s.inbox.empty() && !s.closed) step(s);
     // The TV answers mid-transfer only to refuse it; stop sending and read why.
     if (!s.inbox.empty() || s.closed) {
@@ -414,7 +412,7 @@ std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, con
     c = fillPacket(file, packets[next], limit);
   }
   if (unreported != 0 && !progress(unreported)) return {};
-  if (c.error != 0) return "cannot read '" + local + "': " + std::strerror(c.error);
+  if (!c.error.empty()) return "cannot read '" + local + "': " + c.error;
   if (!answeredEarly && !doneSent) write(s, done);
 
   auto answer = read(s, wire::kSyncHeaderSize);
@@ -431,22 +429,15 @@ std::string Device::sendFile(Stream& s, std::FILE* file, std::string remote, con
   return "failed to close '" + remote + "': " + *why;
 }
 
-void Device::push(plat::Socket& client, const std::string& remote, const std::string& local) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(local.c_str(), "rb"), &std::fclose);
-  if (!file) {
-    std::string reply = wire::kFailText + wire::encodeRequest("cannot open '" + local + "': " + std::strerror(errno));
-    client.writeAll(reply.data(), reply.size(), wire::after(bounds::kClientWrite));
-    return;
-  }
-  // Read straight into the packet buffers, without a stdio buffer in between.
-  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+void Device::push(plat::Socket& client, const std::string& remote, const std::string& local,
+                  plat::InputFile& file) {
   std::uint32_t localId = nextId_;
   std::optional<std::uint32_t> remoteId = openFor(client, "sync:");
   if (!remoteId) return;
   ClientEnd out{client};
   Stream s{localId, *remoteId, false, false, {}};
   try {
-    std::string error = sendFile(s, file.get(), remote, local, [&](std::uint64_t sent) {
+    std::string error = sendFile(s, file, remote, local, [&](std::uint64_t sent) {
       out.frame(wire::kFrameData, wire::syncHeader(wire::kSyncData, std::uint32_t(sent)));
       return !out.gone;
     });

@@ -2,7 +2,6 @@
 // the streams opened on it, relayed to one client at a time.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,10 +34,10 @@ class Device {
   // drops this device. A client that goes away only ends the stream.
   void relay(plat::Socket& client, const std::string& service);
 
-  // Sends the local file to remote on the TV through its sync service and tells client how it
-  // went (see "push:" in wire.h). The file is read in packet-sized pieces, never whole. Faults
-  // of the TV throw like relay; a local file that cannot be read is reported to the client.
-  void push(plat::Socket& client, const std::string& remote, const std::string& local);
+  // Sends the open local file to remote on the TV through its sync service and tells client how
+  // it went (see "push:" in wire.h). The file is read in packet-sized pieces, never whole.
+  // Faults of the TV throw like relay; a local file that cannot be read is reported to the client.
+  void push(plat::Socket& client, const std::string& remote, const std::string& local, plat::InputFile& file);
 
   std::timed_mutex& busy() { return busy_; }
 
@@ -68,7 +67,7 @@ class Device {
   std::optional<std::string> read(Stream& s, std::size_t n);
   // The sync conversation of a push; returns the error message for the client, empty on
   // success. progress gets the bytes sent since its last call; false from it ends the push.
-  std::string sendFile(Stream& s, std::FILE* file, std::string remote, const std::string& local,
+  std::string sendFile(Stream& s, plat::InputFile& file, std::string remote, const std::string& local,
                        const std::function<bool(std::uint64_t)>& progress);
 
   plat::Socket sock_;

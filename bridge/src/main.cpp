@@ -1,31 +1,32 @@
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "args.h"
 #include "client.h"
+#include "console.h"
 #include "platform.h"
 #include "server.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(const std::vector<std::string>& args) {
   plat::init();
-  std::vector<std::string> args(argv + 1, argv + argc);
   bridge::Invocation inv;
   std::uint16_t port = 0;
   try {
     inv = bridge::parseInvocation(args);
     port = bridge::serverPort();
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "error: %s\nrun 'iu help' for the commands\n", e.what());
+    console::error(std::string("error: ") + e.what() + "\nrun 'iu help' for the commands\n");
     return 1;
   }
   switch (inv.kind) {
     case bridge::Invocation::Kind::Help:
-      std::fputs(bridge::usage().c_str(), stdout);
+      console::out(bridge::usage());
       return 0;
     case bridge::Invocation::Kind::Version:
-      std::printf("Velmora device bridge version %s\n", IU_VERSION);
+      console::out("Velmora device bridge version " IU_VERSION "\n");
       return 0;
     case bridge::Invocation::Kind::Server:
       return bridge::runServer(port, inv.readyToken);
@@ -33,3 +34,12 @@ int main(int argc, char** argv) {
       return bridge::runClient(inv);
   }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Arguments come as UTF-16, so that a path outside the ANSI code page arrives whole.
+int wmain(int argc, wchar_t** argv) { return run(plat::utf8Arguments(argc, argv)); }
+#else
+int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "codec.h"
@@ -86,6 +87,59 @@ bool spawnServer(const std::function<int(const std::string& readyToken)>& serve,
 // Called by the server once it listens; token is what spawnServer passed after --ready.
 void signalReady(const std::string& token);
 
+// A regular file opened for reading. Anything else (a folder, a pipe, a device) is refused
+// before it is opened or at once after, never waited on: a pipe or an endless device would
+// hold the TV for ever. Reads stop at the size the file had when it was opened.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(InputFile&& o) noexcept;
+  InputFile& operator=(InputFile&& o) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // Paths are UTF-8. False with the reason in the user's words on failure.
+  bool open(const std::string& path, std::string& reason);
+  // Up to len bytes, 0 once size() bytes were read; throws wire::Error with the OS's reason,
+  // or when the file ends before its size (it shrank while being read).
+  std::size_t read(void* buf, std::size_t len);
+  std::uint64_t size() const { return size_; }
+  std::uint32_t mtime() const { return mtime_; }  // seconds since 1970
+
+ private:
+  void close();
+  std::intptr_t handle_ = -1;
+  std::uint64_t size_ = 0, left_ = 0;
+  std::uint32_t mtime_ = 0;
+};
+
+// The server marks that it runs on a port for its whole life, so that a client can tell at once
+// that none runs: on Windows a connect to a closed loopback port costs 1 to 2 s (the SYN is
+// retried after each reset), twice per installation. Linux refuses such a connect at once, so
+// there the mark is not needed and a client just connects.
+class ServerMark {
+ public:
+  explicit ServerMark(std::uint16_t port);
+  ~ServerMark();
+  ServerMark(const ServerMark&) = delete;
+  ServerMark& operator=(const ServerMark&) = delete;
+  // Taken away before the server answers a kill, so that no later client trusts it.
+  void release();
+  // True only when no server of this user runs on the port for certain.
+  static bool knownAbsent(std::uint16_t port);
+
+ private:
+  std::intptr_t handle_ = 0;
+};
+
+enum class StdStream { Out, Err };
+// Writes to standard output or error, unbuffered; on a Windows console as UTF-16 text.
+void writeStd(StdStream stream, std::string_view bytes);
+// True when standard output is neither a terminal nor the same file as standard error: a
+// redirected log that would otherwise lack the errors.
+bool stdoutIsSeparateLog();
+
 std::string getEnv(const char* name);
 // The path made absolute against the current folder (the server runs from another one).
 std::string absolutePath(const std::string& path);
@@ -94,5 +148,10 @@ void appendToFile(const std::string& path, const std::string& text);
 int processId();
 // Ends the process at once with the given status, without running destructors.
 [[noreturn]] void exitNow(int status);
+
+#ifdef _WIN32
+// The arguments after the program's name, as the system passes them (UTF-16), in UTF-8.
+std::vector<std::string> utf8Arguments(int argc, wchar_t** argv);
+#endif
 
 }  // namespace plat

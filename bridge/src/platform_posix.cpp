@@ -8,13 +8,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -49,15 +51,6 @@ bool waitFor(int fd, short events, Deadline deadline) {
 }  // namespace
 
 void init() { ::signal(SIGPIPE, SIG_IGN); }
-
-Socket& Socket::operator=(Socket&& o) noexcept {
-  if (this != &o) {
-    close();
-    handle_ = o.handle_;
-    o.handle_ = -1;
-  }
-  return *this;
-}
 
 void Socket::close() {
   if (handle_ != -1) ::close(int(handle_));
@@ -149,27 +142,48 @@ std::optional<unsigned> ownerByDiag(const sockaddr_in& local, const sockaddr_in&
   return static_cast<const inet_diag_msg*>(NLMSG_DATA(head))->idiag_uid;
 }
 
+// "ADDRESS:PORT" in the socket table's spelling: the raw 32-bit address and the port, in upper
+// case hex.
+std::string tableAddress(const sockaddr_in& a) {
+  std::string text = wire::hexDigits(a.sin_addr.s_addr, 8) + ":" + wire::hexDigits(ntohs(a.sin_port), 4);
+  for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // The same from the kernel's socket table as text, which lists every socket (slow on a busy
 // host); ~0u when the socket is not in it.
 unsigned ownerByTable(const sockaddr_in& localEnd, const sockaddr_in& remoteEnd) {
-  char local[32], remote[32];
-  std::snprintf(local, sizeof local, "%08X:%04X", unsigned(localEnd.sin_addr.s_addr), unsigned(ntohs(localEnd.sin_port)));
-  std::snprintf(remote, sizeof remote, "%08X:%04X", unsigned(remoteEnd.sin_addr.s_addr), unsigned(ntohs(remoteEnd.sin_port)));
-  std::FILE* table = std::fopen("/proc/net/tcp", "re");
-  if (!table) return ~0u;
-  char line[512];
-  unsigned owner = ~0u;
-  while (std::fgets(line, sizeof line, table)) {
-    char l[64], r[64];
-    unsigned uid = 0;
-    if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %u", l, r, &uid) == 3 &&
-        std::strcmp(l, local) == 0 && std::strcmp(r, remote) == 0) {
-      owner = uid;
-      break;
+  int fd = ::open("/proc/net/tcp", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ~0u;
+  std::string table;
+  char buf[65536];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) table.append(buf, std::size_t(n));
+  ::close(fd);
+  const std::string local = tableAddress(localEnd), remote = tableAddress(remoteEnd);
+  // Each line: slot, local, remote, state, queues, timer, retransmits, uid, ...
+  std::size_t at = 0;
+  while (at < table.size()) {
+    std::size_t end = table.find('\n', at);
+    if (end == std::string::npos) end = table.size();
+    std::vector<std::string_view> fields;
+    std::string_view line(table.data() + at, end - at);
+    for (std::size_t i = 0; i < line.size() && fields.size() < 8;) {
+      std::size_t j = line.find_first_not_of(' ', i);
+      if (j == std::string_view::npos) break;
+      i = std::min(line.find(' ', j), line.size());
+      fields.push_back(line.substr(j, i - j));
     }
+    if (fields.size() == 8 && fields[1] == local && fields[2] == remote) {
+      unsigned uid = 0;
+      for (char c : fields[7]) {
+        if (c < '0' || c > '9') return ~0u;
+        uid = uid * 10 + unsigned(c - '0');
+      }
+      return uid;
+    }
+    at = end + 1;
   }
-  std::fclose(table);
-  return owner;
+  return ~0u;
 }
 
 }  // namespace
@@ -266,8 +280,6 @@ bool spawnServer(const std::function<int(const std::string& readyToken)>& serve,
     reason = "pipe: " + errnoText(errno);
     return false;
   }
-  // Nothing buffered may be written twice, once by each process.
-  std::fflush(nullptr);
   pid_t pid = ::fork();
   if (pid < 0) {
     reason = "fork: " + errnoText(errno);
@@ -315,6 +327,86 @@ void signalReady(const std::string& token) {
     // The client gave up waiting; it will find the server on its next try.
   }
   ::close(fd);
+}
+
+namespace {
+
+// The reason a file of this kind is not pushed; empty for a regular file.
+const char* notPushable(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return "";
+  if (S_ISDIR(st.st_mode)) return "a folder, not a file";
+  return "not a regular file (a pipe or a device)";
+}
+
+}  // namespace
+
+void InputFile::close() {
+  if (handle_ != -1) ::close(int(handle_));
+  handle_ = -1;
+}
+
+bool InputFile::open(const std::string& path, std::string& reason) {
+  close();
+  // Looked at before opening, as opening a pipe or a device can itself wait or act; and again
+  // after, as the name may have been replaced in between. O_NONBLOCK keeps that open from waiting.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    reason = errnoText(errno);
+    return false;
+  }
+  reason = notPushable(st);
+  if (!reason.empty()) return false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = errnoText(errno);
+    return false;
+  }
+  reason = ::fstat(fd, &st) != 0 ? errnoText(errno) : notPushable(st);
+  if (!reason.empty()) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  size_ = left_ = std::uint64_t(st.st_size);
+  mtime_ = st.st_mtim.tv_sec < 0 ? 0 : std::uint32_t(st.st_mtim.tv_sec);
+  return true;
+}
+
+std::size_t InputFile::read(void* buf, std::size_t len) {
+  if (left_ == 0) return 0;
+  if (len > left_) len = std::size_t(left_);
+  while (true) {
+    ssize_t n = ::read(int(handle_), buf, len);
+    if (n > 0) {
+      left_ -= std::uint64_t(n);
+      return std::size_t(n);
+    }
+    if (n == 0) throw wire::Error("the file shrank while it was read");
+    if (errno != EINTR) throw wire::Error(errnoText(errno));
+  }
+}
+
+ServerMark::ServerMark(std::uint16_t) {}
+ServerMark::~ServerMark() = default;
+void ServerMark::release() {}
+bool ServerMark::knownAbsent(std::uint16_t) { return false; }
+
+void writeStd(StdStream stream, std::string_view bytes) {
+  int fd = stream == StdStream::Out ? 1 : 2;
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a reader that went away loses the rest
+    bytes.remove_prefix(std::size_t(n));
+  }
+}
+
+bool stdoutIsSeparateLog() {
+  if (::isatty(1)) return false;
+  struct stat out, err;
+  if (::fstat(1, &out) != 0) return false;
+  if (::fstat(2, &err) != 0) return true;
+  return out.st_dev != err.st_dev || out.st_ino != err.st_ino;
 }
 
 std::string getEnv(const char* name) {

@@ -2,9 +2,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
-#include <fcntl.h>
-#include <io.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdio>
@@ -85,18 +84,6 @@ void setNonBlocking(SOCKET s) {
 void init() {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
-  // Output passes through byte for byte: the TV's line ends are its own.
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
-}
-
-Socket& Socket::operator=(Socket&& o) noexcept {
-  if (this != &o) {
-    close();
-    handle_ = o.handle_;
-    o.handle_ = -1;
-  }
-  return *this;
 }
 
 void Socket::close() {
@@ -276,8 +263,8 @@ Socket Listener::accept() {
 bool spawnServer(const std::function<int(const std::string& readyToken)>&,
                  const std::vector<std::string>& args, Deadline deadline, std::string& reason) {
   static std::atomic<int> counter{0};
-  std::wstring event = L"Local\\iu-server-ready-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                       std::to_wstring(counter++);
+  std::wstring event = wide("Local\\iu-server-ready-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(counter++));
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
   if (!ready) {
     reason = "CreateEvent: " + errorText(GetLastError());
@@ -322,6 +309,159 @@ void signalReady(const std::string& token) {
   CloseHandle(e);
 }
 
+namespace {
+
+bool validHandle(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
+
+std::uint32_t unixSeconds(FILETIME t) {
+  // FILETIME counts 100 ns steps from 1601.
+  constexpr std::uint64_t k1970 = 116444736000000000ull;
+  std::uint64_t ticks = std::uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+  return ticks < k1970 ? 0 : std::uint32_t((ticks - k1970) / 10000000);
+}
+
+}  // namespace
+
+void InputFile::close() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
+bool InputFile::open(const std::string& path, std::string& reason) {
+  close();
+  std::wstring w = wide(path);
+  // A folder is named as such rather than failing the open with "Access is denied".
+  DWORD attributes = GetFileAttributesW(w.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    reason = errorText(GetLastError());
+    return false;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    reason = "a folder, not a file";
+    return false;
+  }
+  HANDLE h = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    reason = errorText(GetLastError());
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(h);
+    reason = "not a regular file (a pipe or a device)";
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  size_ = left_ = std::uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  mtime_ = unixSeconds(info.ftLastWriteTime);
+  return true;
+}
+
+std::size_t InputFile::read(void* buf, std::size_t len) {
+  if (left_ == 0) return 0;
+  DWORD want = DWORD(std::min<std::uint64_t>({len, left_, 1u << 30}));
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buf, want, &got, nullptr))
+    throw wire::Error(errorText(GetLastError()));
+  if (got == 0) throw wire::Error("the file shrank while it was read");
+  left_ -= got;
+  return got;
+}
+
+namespace {
+
+std::wstring markName(std::uint16_t port) { return wide("Local\\iu-server-" + std::to_string(port)); }
+
+}  // namespace
+
+// A named mutex in this session's namespace, closed with the server's process at the latest.
+ServerMark::ServerMark(std::uint16_t port)
+    : handle_(reinterpret_cast<std::intptr_t>(CreateMutexW(nullptr, FALSE, markName(port).c_str()))) {}
+
+ServerMark::~ServerMark() { release(); }
+
+void ServerMark::release() {
+  if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = 0;
+}
+
+bool ServerMark::knownAbsent(std::uint16_t port) {
+  HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, markName(port).c_str());
+  if (h) {
+    CloseHandle(h);
+    return false;
+  }
+  return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+namespace {
+
+// UTF-8 not yet written to a console because it ends inside a character; per stream.
+std::string consoleCarry[2];
+
+// Console text goes as UTF-16, so that names outside the ANSI code page show as they are.
+void writeConsole(HANDLE h, std::string& carry, std::string_view bytes) {
+  carry.append(bytes);
+  std::size_t whole = carry.size();
+  // Back up over a character whose last bytes are still to come.
+  for (std::size_t back = 1; back <= 3 && back <= carry.size(); ++back) {
+    unsigned char c = static_cast<unsigned char>(carry[carry.size() - back]);
+    if ((c & 0xc0) != 0x80) {
+      std::size_t need = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+      if (need > back) whole = carry.size() - back;
+      break;
+    }
+  }
+  std::wstring text = wide(carry.substr(0, whole));
+  carry.erase(0, whole);
+  const wchar_t* p = text.data();
+  DWORD left = DWORD(text.size());
+  while (left > 0) {
+    DWORD n = 0;
+    if (!WriteConsoleW(h, p, left, &n, nullptr) || n == 0) return;
+    p += n;
+    left -= n;
+  }
+}
+
+}  // namespace
+
+void writeStd(StdStream stream, std::string_view bytes) {
+  HANDLE h = GetStdHandle(stream == StdStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (!validHandle(h)) return;
+  DWORD mode;
+  if (GetConsoleMode(h, &mode)) return writeConsole(h, consoleCarry[stream == StdStream::Err], bytes);
+  // Anything else gets the bytes as they are: the TV's line ends are its own.
+  while (!bytes.empty()) {
+    DWORD n = 0;
+    if (!WriteFile(h, bytes.data(), DWORD(std::min<std::size_t>(bytes.size(), 1u << 30)), &n, nullptr) || n == 0)
+      return;
+    bytes.remove_prefix(n);
+  }
+}
+
+bool stdoutIsSeparateLog() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE), err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode;
+  if (!validHandle(out) || GetConsoleMode(out, &mode)) return false;
+  if (!validHandle(err)) return true;
+  DWORD type = GetFileType(out);
+  if (type != GetFileType(err)) return true;
+  if (type != FILE_TYPE_DISK) return false;  // two pipes: most likely one, joined by 2>&1
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (!GetFileInformationByHandle(out, &a) || !GetFileInformationByHandle(err, &b)) return true;
+  return a.dwVolumeSerialNumber != b.dwVolumeSerialNumber || a.nFileIndexHigh != b.nFileIndexHigh ||
+         a.nFileIndexLow != b.nFileIndexLow;
+}
+
+std::vector<std::string> utf8Arguments(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(utf8(argv[i]));
+  return args;
+}
+
 std::string getEnv(const char* name) {
   std::wstring w = wide(name);
   DWORD n = GetEnvironmentVariableW(w.c_str(), nullptr, 0);
@@ -333,13 +473,13 @@ std::string getEnv(const char* name) {
 }
 
 std::string absolutePath(const std::string& path) {
-  // The ANSI form, as the C runtime's fopen takes the same narrow names.
-  DWORD n = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  std::wstring w = wide(path);
+  DWORD n = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
-  std::string full(n, '\0');
-  n = GetFullPathNameA(path.c_str(), n, full.data(), nullptr);
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(w.c_str(), n, full.data(), nullptr);
   full.resize(n);
-  return full;
+  return utf8(full);
 }
 
 void appendToFile(const std::string& path, const std::string& text) {

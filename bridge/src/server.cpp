@@ -1,12 +1,12 @@
 #include "server.h"
 
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "bounds.h"
+#include "console.h"
 #include "device.h"
 #include "platform.h"
 #include "trace.h"
@@ -47,6 +47,7 @@ class Registry {
 
 Registry registry;
 std::unique_ptr<plat::Listener> listener;
+std::unique_ptr<plat::ServerMark> mark;
 
 void reply(plat::Socket& c, bool ok, const std::string& text, bool withText = true) {
   std::string out = ok ? wire::kOkayText : wire::kFailText;
@@ -151,10 +152,14 @@ void transport(plat::Socket& c) {
       service.kind != wire::RequestKind::Capability && service.kind != wire::RequestKind::Push)
     return reply(c, false, "not a device service: " + *text);
   std::string localFile;
+  plat::InputFile file;
   if (service.kind == wire::RequestKind::Push) {
     localFile = readLocalPath(c);
     if (!plat::peerIsSameUser(c))
       return reply(c, false, "the server runs as another user and reads no files for this one");
+    // Before the TV is taken: a file that cannot be pushed must not hold it.
+    std::string why;
+    if (!file.open(localFile, why)) return reply(c, false, "cannot open '" + localFile + "': " + why);
   }
   auto lock = claim(d);
   if (!lock) {
@@ -163,7 +168,7 @@ void transport(plat::Socket& c) {
   }
   try {
     if (service.kind == wire::RequestKind::Push)
-      d->push(c, service.arg, localFile);
+      d->push(c, service.arg, localFile, file);
     else
       d->relay(c, *text);
   } catch (const wire::Error&) {
@@ -186,6 +191,7 @@ void serve(plat::Socket c) {
       case wire::RequestKind::Kill:
         // Refuse new clients before answering, so that whoever sees the answer finds no server.
         listener->close();
+        mark->release();
         reply(c, true, {}, false);
         trace::note("server", "stopping");
         // The client waits for this socket to close, which happens as the process ends.
@@ -208,9 +214,10 @@ int runServer(std::uint16_t port, const std::string& readyToken) {
   try {
     listener = std::make_unique<plat::Listener>("127.0.0.1", port);
   } catch (const wire::Error& e) {
-    std::fprintf(stderr, "error: server: %s\n", e.what());
+    console::error(std::string("error: server: ") + e.what() + "\n");
     return 1;
   }
+  mark = std::make_unique<plat::ServerMark>(port);
   trace::note("server", "listening on 127.0.0.1:" + std::to_string(listener->port()));
   if (!readyToken.empty()) plat::signalReady(readyToken);
   while (true) {

@@ -1,9 +1,9 @@
 #include "trace.h"
 
 #include <chrono>
-#include <cstdio>
 #include <mutex>
 
+#include "codec.h"
 #include "platform.h"
 
 namespace trace {
@@ -20,10 +20,13 @@ const std::string& traceFile() {
 std::string stamp(std::string_view who) {
   using namespace std::chrono;
   auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%lld.%03lld [%d] ", static_cast<long long>(ms / 1000),
-                static_cast<long long>(ms % 1000), plat::processId());
-  return buf + std::string(who) + ": ";
+  std::string text = std::to_string(ms / 1000);
+  text += '.';
+  text += std::to_string(1000 + ms % 1000).substr(1);
+  text += " [" + std::to_string(plat::processId()) + "] ";
+  text += who;
+  text += ": ";
+  return text;
 }
 
 void write(const std::string& text) {
@@ -40,14 +43,14 @@ std::string hexDump(std::string_view data, std::size_t limit) {
   std::string out;
   std::size_t n = data.size() < limit ? data.size() : limit;
   for (std::size_t off = 0; off < n; off += 16) {
-    char line[96];
-    int len = std::snprintf(line, sizeof line, "  %04zx ", off);
-    std::string hex(line, std::size_t(len)), text;
+    std::string hex = "  ", text;
+    hex += wire::hexDigits(off, 4);
+    hex += ' ';
     for (std::size_t i = off; i < off + 16; ++i) {
       if (i < n) {
         unsigned char c = static_cast<unsigned char>(data[i]);
-        std::snprintf(line, sizeof line, " %02x", c);
-        hex += line;
+        hex += ' ';
+        hex += wire::hexDigits(c, 2);
         text.push_back(c >= 0x20 && c < 0x7f ? char(c) : '.');
       } else {
         hex += "   ";

@@ -2,18 +2,24 @@
 # iu.exe under Wine installs the signed sample onto tvsim through cmd.exe command lines shaped
 # like the installer's, with redirection into log files; each log file can be deleted right
 # after its command ends (the background server holds no handle on it), and so can iu.exe
-# after the last kill-server.
+# after the last kill-server. It runs from a folder whose name is outside the ANSI code page,
+# as a Cyrillic user's Downloads folder is on an English Windows, and a failed step's log holds
+# the tool's reason although only standard output is redirected.
 # Usage: cmd_install_test.sh IU_EXE TVSIM SAMPLE_DIR CMAKE
 set -euo pipefail
 iu_exe=$1 tvsim=$2 sample=$3 cmake=$4
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# An English system: its ANSI code page (1252) has no Cyrillic letters.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-work=$(mktemp -d)
+top=$(mktemp -d)
+work="$top/Мои загрузки"
+mkdir "$work"
 tv_pid=
 cleanup() {
   [[ -f $work/iu.exe ]] && (cd "$work" && timeout 20 wine cmd.exe /c "iu.exe kill-server" >/dev/null 2>&1 || true)
   [[ -n $tv_pid ]] && kill "$tv_pid" 2>/dev/null || true
-  rm -rf "$work"
+  rm -rf "$top"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -55,6 +61,20 @@ check_deletable() {
   [[ ! -e doLog/$log ]] || fail "doLog/$log is still held open after its command ended"
 }
 expect() { grep -qF -- "$2" "doLog/$1" || fail "doLog/$1 lacks '$2': $(cat "doLog/$1")"; }
+expect_exact() { [[ $(cat "doLog/$1") == "$2" ]] || fail "doLog/$1 is not '$2': $(cat "doLog/$1")"; }
+
+# The reason of a failure goes to stdout too when that is a file of its own, and only once when
+# stderr goes to the same file.
+closed=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+IU_TRACE=trace.txt run "iu.exe kill-server > doLog\\none.txt"
+expect_exact none.txt "info: server not running"
+# Told by the server's mark, without a connect to its closed port.
+grep -q "no server runs on port $IU_SERVER_PORT" trace.txt || fail "kill-server tried the port: $(cat trace.txt)"
+run "iu.exe connect 127.0.0.1:$closed > doLog\\failed.txt"
+expect failed.txt "connecting to 127.0.0.1:$closed ..."
+expect failed.txt "error: failed to connect to remote target '127.0.0.1': "
+run "iu.exe shell 0 applist > doLog\\both.txt 2>&1"
+[[ $(grep -c "error: target not found" doLog/both.txt) == 1 ]] || fail "doLog/both.txt: $(cat doLog/both.txt)"
 
 run "iu.exe kill-server"
 run "iu.exe connect 127.0.0.1:$port > doLog\\step1.txt"
@@ -73,6 +93,11 @@ run "iu.exe shell 0 vd_appinstall $id $d/Velmora.wgt; echo cmd_ret:\$?; > doLog\
 expect step6.txt "app_id[$id] install completed"
 expect step6.txt "cmd_ret:0"
 run "iu.exe shell 0 rmfile $d/Velmora.wgt"
+# A file name outside the ANSI code page, given on the command line.
+cp Velmora.wgt "Виджет.wgt"
+run "iu.exe push Виджет.wgt $d/copy.wgt > doLog\\named.txt"
+expect named.txt "Виджет.wgt   "
+cmp -s Velmora.wgt "tv/fs$d/copy.wgt" || fail "the Cyrillic-named file did not arrive whole"
 [[ ! -e tv/fs$d/Velmora.wgt ]] || fail "rmfile left the package on the TV"
 run "iu.exe shell 0 applist > doLog\\step7.txt"
 expect step7.txt "'$id'"
@@ -80,4 +105,4 @@ check_deletable step7.txt
 run "iu.exe kill-server"
 timeout 20 wine cmd.exe /c "del iu.exe" >/dev/null 2>&1 || true
 [[ ! -e iu.exe ]] || fail "iu.exe cannot be deleted after kill-server"
-echo "iu.exe installed $id through cmd.exe; logs and iu.exe deletable right after use"
+echo "iu.exe installed $id through cmd.exe from '$work'; logs and iu.exe deletable right after use"

@@ -113,6 +113,11 @@ TEST(Codec, HexLengthsAreExactlyFourDigits) {
   for (const char* bad : {"", "00c", "0000c", "00 c", "-00c", "0x0c", "00g0"})
     EXPECT_FALSE(wire::parseHex4(bad)) << bad;
   EXPECT_EQ(wire::encodeRequest("host:version"), "000chost:version");
+  EXPECT_EQ(wire::encodeRequest(std::string(2048, 'a')).substr(0, 4), "0800");
+  // Past the limit the length would no longer be what the server accepts (from 64 KiB not
+  // even four digits): refused where the request is made.
+  for (std::size_t size : {2049u, 65536u})
+    EXPECT_THROW(wire::encodeRequest(std::string(size, 'a')), wire::Error) << size;
 }
 
 TEST(Codec, FramedTextRefusesLengthsOverTheLimit) {

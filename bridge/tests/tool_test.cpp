@@ -179,6 +179,35 @@ TEST_F(Tool, NothingListening) {
   EXPECT_TRUE(has(r.err, "error: failed to connect to remote target '127.0.0.1': ")) << r.err;
 }
 
+// The installer redirects only stdout into its step logs: a failed step's log must hold the
+// reason, while a terminal shows it once.
+TEST_F(Tool, ErrorsReachARedirectedLogAndATerminalOnce) {
+  std::string target = "127.0.0.1:" + std::to_string(harness::freePort());
+  const std::string reason = "error: failed to connect to remote target '127.0.0.1': Connection refused";
+  const std::string log = dir + "/log.txt";
+  struct Case {
+    const char* name;
+    std::string shell;  // runs "$@", the iu command line
+    std::size_t timesInLog;
+  };
+  const Case cases[] = {
+      {"stdout alone to a file", "exec \"$@\" > " + log, 1},
+      {"both to one file", "exec \"$@\" > " + log + " 2>&1", 1},
+      // script(1) gives iu a terminal as stdout and records what the terminal showed.
+      {"stdout a terminal", "exec script -qec \"$* 2>" + dir + "/err.txt\" " + log + " >/dev/null", 0},
+  };
+  for (const Case& c : cases) {
+    auto r = harness::run({"/bin/sh", "-c", c.shell, "sh", IU_PATH, "connect", target}, b.env);
+    EXPECT_EQ(r.status, 1) << c.name;
+    std::string text = harness::readFile(log);
+    EXPECT_TRUE(has(text, "connecting to " + target + " ...")) << c.name << ": " << text;
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = text.find(reason, at)) != std::string::npos; at += reason.size()) ++count;
+    EXPECT_EQ(count, c.timesInLog) << c.name << ": " << text;
+  }
+  EXPECT_EQ(harness::readFile(dir + "/err.txt"), reason + "\n");
+}
+
 TEST_F(Tool, ATvThatDoesNotKnowThisPc) {
   TvSim tv({"--host-pc", "127.0.0.2"}, dir + "/state");
   auto r = b.iu({"connect", tv.address()});
