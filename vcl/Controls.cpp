@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "Forms.h"
+#include "SysUtils.h"
 
 namespace vcl {
 namespace {
@@ -92,18 +93,12 @@ void TControl::SetProperty(const String& name, const TPropertyValue& value) {
     else if (name == L"Font.Name") MutableFont().Name = PropertyText(name, value);
     else if (name == L"Font.Height") MutableFont().Height = PropertyInt(name, value);
     else if (name == L"Font.Bold") MutableFont().Bold = PropertyBool(name, value);
-    else if (name == L"Font.Color") MutableFont().Color = ColorFromName(PropertyIdent(name, value));
-    else
-        throw Exception(L"Form definition, line " + IntToStr(value.line) + L": " +
-                        this->Name() + L" has no property " + name);
+    else if (name == L"Font.Color") MutableFont().Color = PropertyColor(name, value);
+    else FormDefinitionError(value.line, Name() + L" has no property " + name);
 }
 
-void TControl::SetEvent(const String& name, const TEventHandler& handler) {
-    if (name == L"OnClick" && std::holds_alternative<TNotifyEvent>(handler)) {
-        OnClick = std::get<TNotifyEvent>(handler);
-        return;
-    }
-    throw Exception(this->Name() + L" has no event " + name + L" of that kind");
+bool TControl::SetEvent(const String& name, const TEventHandler& handler) {
+    return AssignEvent(OnClick, L"OnClick", name, handler);
 }
 
 void TControl::CreateHandle() {
@@ -115,7 +110,7 @@ void TControl::CreateHandle() {
 }
 
 void TControl::Attach(HWND hwnd) {
-    if (!hwnd) throw Exception(L"Cannot create the window of " + Name());
+    if (!hwnd) RaiseLastOSError(L"Cannot create the window of " + Name());
     handle_ = hwnd;
     SetPropW(hwnd, kControlProp, this);
 }
@@ -156,8 +151,10 @@ HWND TControl::CreateSystemControl(const wchar_t* cls, DWORD style, DWORD exStyl
     HWND hwnd = CreateWindowExW(exStyle, cls, L"", style | WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
                                 b.left, b.top, b.right - b.left, b.bottom - b.top, parent, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
-    if (hwnd && SetWindowSubclass(hwnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
-        subclassed_ = true;
+    // A window left behind by a failure here goes with its parent's.
+    if (hwnd && !SetWindowSubclass(hwnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
+        RaiseLastOSError(L"Cannot take over the messages of the window of " + Name());
+    subclassed_ = hwnd != nullptr;
     return hwnd;
 }
 
@@ -170,7 +167,7 @@ void TControl::RegisterOwnClass(const wchar_t* cls, HBRUSH background) {
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = background;
     wc.lpszClassName = cls;
-    if (!RegisterClassExW(&wc)) throw Exception(String(L"Cannot register the window class ") + cls);
+    if (!RegisterClassExW(&wc)) RaiseLastOSError(String(L"Cannot register the window class ") + cls);
 }
 
 HWND TControl::CreateOwnControl(const wchar_t* cls, DWORD style, DWORD exStyle, HWND parent,

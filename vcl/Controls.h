@@ -44,10 +44,11 @@ public:
 
     TNotifyEvent OnClick;
 
-    // Form streaming: one property of the definition, or one event bound to a handler.
-    // Both throw Exception for a name this control does not have.
+    // Form streaming: one property of the definition (throws Exception naming the line for a
+    // property this control does not have), or one event bound to a handler (false for an event
+    // this control does not have, or not of the handler's kind).
     virtual void SetProperty(const String& name, const TPropertyValue& value);
-    virtual void SetEvent(const String& name, const TEventHandler& handler);
+    virtual bool SetEvent(const String& name, const TEventHandler& handler);
 
     // Creates the window under the parent's window; the control must have its parent set.
     void CreateHandle();
@@ -77,6 +78,15 @@ protected:
     HWND CreateOwnControl(const wchar_t* cls, DWORD style, DWORD exStyle, HWND parent,
                           const RECT& bounds);
     static void RegisterOwnClass(const wchar_t* cls, HBRUSH background);
+
+    // Sets the event to the handler when the definition names this event and the handler is of
+    // its kind; SetEvent overrides chain these.
+    template <class E>
+    static bool AssignEvent(E& event, const wchar_t* eventName, const String& name, const TEventHandler& handler) {
+        if (name != eventName || !std::holds_alternative<E>(handler)) return false;
+        event = std::get<E>(handler);
+        return true;
+    }
 
     RECT DeviceBounds();
     HFONT FontHandle() const { return hfont_; }

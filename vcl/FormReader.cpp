@@ -17,9 +17,7 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(const String& what) const {
-        throw Exception(L"Form definition, line " + IntToStr(line_) + L": " + what);
-    }
+    [[noreturn]] void Fail(const String& what) const { FormDefinitionError(line_, what); }
 
     void SkipSpace() {
         while (pos_ < s_.size()) {
@@ -160,11 +158,14 @@ namespace vcl {
 namespace {
 
 [[noreturn]] void WrongKind(const String& name, const TPropertyValue& value, const wchar_t* kind) {
-    throw Exception(L"Form definition, line " + IntToStr(value.line) + L": " + name +
-                    L" needs " + kind);
+    FormDefinitionError(value.line, name + L" needs " + kind);
 }
 
 }  // namespace
+
+void FormDefinitionError(int line, const String& what) {
+    throw Exception(L"Form definition, line " + IntToStr(line) + L": " + what);
+}
 
 int PropertyInt(const String& name, const TPropertyValue& value) {
     if (value.kind != TPropertyValue::Kind::Integer) WrongKind(name, value, L"a number");

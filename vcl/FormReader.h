@@ -43,11 +43,31 @@ TComponentDef ReadFormDefinition(const String& text);
 
 namespace vcl {
 
-// Typed reads of a property value; each throws Exception naming the property on a kind mismatch.
+// Throws Exception: "Form definition, line N: " followed by what is wrong there.
+[[noreturn]] void FormDefinitionError(int line, const String& what);
+
+// Typed reads of a property value; each throws Exception naming the line and the property on a
+// kind mismatch.
 int PropertyInt(const String& name, const TPropertyValue& value);
 bool PropertyBool(const String& name, const TPropertyValue& value);
 const String& PropertyText(const String& name, const TPropertyValue& value);
 const String& PropertyIdent(const String& name, const TPropertyValue& value);
 const std::vector<String>& PropertyList(const String& name, const TPropertyValue& value);
+
+// One of the names a property can take, and what it stands for.
+template <class T>
+struct TNamedValue {
+    const wchar_t* name;
+    T value;
+};
+
+// What the property's name stands for; throws Exception naming the line for any other name.
+template <class T, size_t N>
+T PropertyNamed(const String& name, const TPropertyValue& value, const TNamedValue<T> (&names)[N]) {
+    const String& given = PropertyIdent(name, value);
+    for (const TNamedValue<T>& n : names)
+        if (given == n.name) return n.value;
+    FormDefinitionError(value.line, name + L" cannot be " + given);
+}
 
 }  // namespace vcl

@@ -4,10 +4,15 @@
 
 #include <memory>
 
+#include "SysUtils.h"
+
 namespace vcl {
 namespace {
 
 const wchar_t kFormClass[] = L"VelmoraForm";
+
+const TNamedValue<bool> kCentredByPosition[] = {{L"poDesktopCenter", true}, {L"poDesigned", false}};
+const TNamedValue<bool> kResizableByBorderStyle[] = {{L"bsSingle", false}, {L"bsSizeable", true}};
 
 // Per-monitor DPI functions exist from Windows 10 1607 on; older systems have one DPI.
 int WindowDpi(HWND hwnd) {
@@ -30,13 +35,8 @@ void AdjustForDpi(RECT& r, DWORD style, DWORD exStyle, int dpi) {
 }
 
 String LoadDefinition(const wchar_t* name) {
-    HMODULE module = GetModuleHandleW(nullptr);
-    HRSRC res = FindResourceW(module, name, MAKEINTRESOURCEW(10));
-    if (!res) throw Exception(String(L"Resource ") + name + L" not found");
-    HGLOBAL data = LoadResource(module, res);
-    const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes) throw Exception(String(L"Resource ") + name + L" cannot be loaded");
-    return Utf8ToString(static_cast<const char*>(bytes), SizeofResource(module, res));
+    TResourceStream definition(GetModuleHandleW(nullptr), name, RT_RCDATA);
+    return Utf8ToString(static_cast<const char*>(definition.Memory()), definition.Size());
 }
 
 std::unique_ptr<TControl> NewControl(const String& cls, TComponent* owner) {
@@ -84,7 +84,7 @@ void TForm::Load(const TComponentDef& def) {
 
 void TForm::ApplyProperties(TControl& control, const TComponentDef& def) {
     for (const auto& [name, value] : def.properties) {
-        if (IsEventName(name, value)) bindings_.push_back({&control, name, value.text});
+        if (IsEventName(name, value)) bindings_.push_back({&control, name, value.text, value.line});
         else control.SetProperty(name, value);
     }
 }
@@ -92,9 +92,7 @@ void TForm::ApplyProperties(TControl& control, const TComponentDef& def) {
 void TForm::LoadChildren(TWinControl& parent, const std::vector<TComponentDef>& defs) {
     for (const TComponentDef& def : defs) {
         std::unique_ptr<TControl> made = NewControl(def.className, this);
-        if (!made)
-            throw Exception(L"Form definition, line " + IntToStr(def.line) +
-                            L": unknown control class " + def.className);
+        if (!made) FormDefinitionError(def.line, L"unknown control class " + def.className);
         TControl* control = made.release();  // owned by the form from here on
         control->SetName(def.name);
         control->SetParent(&parent);
@@ -102,8 +100,7 @@ void TForm::LoadChildren(TWinControl& parent, const std::vector<TComponentDef>& 
         control->CreateHandle();
         if (auto* container = dynamic_cast<TWinControl*>(control)) LoadChildren(*container, def.children);
         else if (!def.children.empty())
-            throw Exception(L"Form definition, line " + IntToStr(def.line) + L": " +
-                            def.name + L" cannot hold controls");
+            FormDefinitionError(def.line, def.name + L" cannot hold controls");
     }
 }
 
@@ -118,24 +115,15 @@ void TForm::SetProperty(const String& name, const TPropertyValue& value) {
     else if (name == L"ClientHeight") clientHeight_ = PropertyInt(name, value);
     else if (name == L"Constraints.MaxWidth") maxWidth_ = PropertyInt(name, value);
     else if (name == L"Constraints.MaxHeight") maxHeight_ = PropertyInt(name, value);
-    else if (name == L"Color") color_ = ColorFromName(PropertyIdent(name, value));
+    else if (name == L"Color") color_ = PropertyColor(name, value);
     else if (name == L"Icon") icon_ = PropertyText(name, value);
-    else if (name == L"Position") {
-        const String& v = PropertyIdent(name, value);
-        if (v != L"poDesktopCenter" && v != L"poDesigned") throw Exception(L"Unknown position " + v);
-        centred_ = v == L"poDesktopCenter";
-    } else if (name == L"BorderStyle") {
-        const String& v = PropertyIdent(name, value);
-        if (v != L"bsSingle" && v != L"bsSizeable") throw Exception(L"Unknown border style " + v);
-        resizable_ = v == L"bsSizeable";
-    } else TWinControl::SetProperty(name, value);
+    else if (name == L"Position") centred_ = PropertyNamed(name, value, kCentredByPosition);
+    else if (name == L"BorderStyle") resizable_ = PropertyNamed(name, value, kResizableByBorderStyle);
+    else TWinControl::SetProperty(name, value);
 }
 
-void TForm::SetEvent(const String& name, const TEventHandler& handler) {
-    if (name == L"OnCreate" && std::holds_alternative<TNotifyEvent>(handler))
-        OnCreate = std::get<TNotifyEvent>(handler);
-    else
-        TWinControl::SetEvent(name, handler);
+bool TForm::SetEvent(const String& name, const TEventHandler& handler) {
+    return AssignEvent(OnCreate, L"OnCreate", name, handler) || TWinControl::SetEvent(name, handler);
 }
 
 SIZE TForm::ScaledOuterSize(int width, int height) const {
@@ -161,7 +149,7 @@ HWND TForm::CreateWindowHandle(HWND, const RECT&) {
     SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (!icon_.empty()) {
         hicon_ = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), icon_.c_str(), IMAGE_ICON, 0, 0, 0));
-        if (!hicon_) throw Exception(L"Icon resource " + icon_ + L" not found");
+        if (!hicon_) RaiseLastOSError(L"Cannot load the icon " + icon_);
         SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hicon_));
         SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hicon_));
     }

@@ -78,7 +78,7 @@ public:
     void DoCreate();
 
     void SetProperty(const String& name, const TPropertyValue& value) override;
-    void SetEvent(const String& name, const TEventHandler& handler) override;
+    bool SetEvent(const String& name, const TEventHandler& handler) override;
 
 protected:
     // Binds the published fields and the event names of the definition to the form's methods.
@@ -87,8 +87,9 @@ protected:
         published.BindFields(self);
         for (const Binding& b : bindings_) {
             std::optional<TEventHandler> handler = published.FindMethod(self, b.method);
-            if (!handler) throw Exception(L"Form " + Name() + L" has no method " + b.method);
-            b.control->SetEvent(b.event, *handler);
+            if (!handler) FormDefinitionError(b.line, Name() + L" has no method " + b.method);
+            if (!b.control->SetEvent(b.event, *handler))
+                FormDefinitionError(b.line, b.control->Name() + L" has no event " + b.event + L" for " + b.method);
         }
     }
 
@@ -100,6 +101,7 @@ private:
         TControl* control;
         String event;
         String method;
+        int line;
     };
     void Load(const TComponentDef& def);
     void LoadChildren(TWinControl& parent, const std::vector<TComponentDef>& defs);

@@ -7,11 +7,10 @@ COLORREF ColorToRGB(TColor color) {
     return static_cast<COLORREF>(color);
 }
 
-TColor ColorFromName(const String& name) {
-    if (name == L"clRed") return clRed;
-    if (name == L"clWindowText") return clWindowText;
-    if (name == L"clBtnFace") return clBtnFace;
-    throw Exception(L"Unknown colour " + name);
+TColor PropertyColor(const String& name, const TPropertyValue& value) {
+    static const TNamedValue<TColor> colors[] = {
+        {L"clRed", clRed}, {L"clWindowText", clWindowText}, {L"clBtnFace", clBtnFace}};
+    return PropertyNamed(name, value, colors);
 }
 
 HFONT TFont::Create(int dpi) const {

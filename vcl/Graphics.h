@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "System.h"
+#include "FormReader.h"
 
 namespace vcl {
 
@@ -15,8 +15,8 @@ constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
 constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
 
 COLORREF ColorToRGB(TColor color);
-// Parses "clRed", "clBtnFace", "clWindowText"; throws Exception for any other name.
-TColor ColorFromName(const String& name);
+// A colour property of the form definition: "clRed", "clBtnFace" or "clWindowText".
+TColor PropertyColor(const String& name, const TPropertyValue& value);
 
 struct TFont {
     String Name = L"Tahoma";

@@ -1,14 +1,15 @@
 #include "StdCtrls.h"
 
+#include <memory>
+
+#include "SysUtils.h"
+
 namespace vcl {
 namespace {
 
-TAlignment AlignmentFromName(const String& name) {
-    if (name == L"taLeftJustify") return TAlignment::Left;
-    if (name == L"taRightJustify") return TAlignment::Right;
-    if (name == L"taCenter") return TAlignment::Center;
-    throw Exception(L"Unknown alignment " + name);
-}
+const TNamedValue<TAlignment> kAlignments[] = {
+    {L"taLeftJustify", TAlignment::Left}, {L"taRightJustify", TAlignment::Right}, {L"taCenter", TAlignment::Center}};
+const TNamedValue<TTextLayout> kLayouts[] = {{L"tlTop", TTextLayout::Top}, {L"tlCenter", TTextLayout::Center}};
 
 // Selects a font into a device context for the lifetime of the object.
 class FontSelection {
@@ -26,15 +27,11 @@ private:
 // ---- TLabel
 
 void TLabel::SetProperty(const String& name, const TPropertyValue& value) {
-    if (name == L"Alignment") alignment_ = AlignmentFromName(PropertyIdent(name, value));
-    else if (name == L"Layout") {
-        const String& v = PropertyIdent(name, value);
-        if (v == L"tlTop") layout_ = TTextLayout::Top;
-        else if (v == L"tlCenter") layout_ = TTextLayout::Center;
-        else throw Exception(L"Unknown layout " + v);
-    } else if (name == L"AutoSize") autoSize_ = PropertyBool(name, value);
+    if (name == L"Alignment") alignment_ = PropertyNamed(name, value, kAlignments);
+    else if (name == L"Layout") layout_ = PropertyNamed(name, value, kLayouts);
+    else if (name == L"AutoSize") autoSize_ = PropertyBool(name, value);
     else if (name == L"WordWrap") wordWrap_ = PropertyBool(name, value);
-    else if (name == L"Color") color_ = ColorFromName(PropertyIdent(name, value));
+    else if (name == L"Color") color_ = PropertyColor(name, value);
     else TControl::SetProperty(name, value);
 }
 
@@ -144,7 +141,7 @@ void TBitBtn::ApplyGlyph() {
     if (glyph_.empty() || !Handle()) return;
     HBITMAP source = static_cast<HBITMAP>(
         LoadImageW(GetModuleHandleW(nullptr), glyph_.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (!source) throw Exception(L"Bitmap resource " + glyph_ + L" not found");
+    if (!source) RaiseLastOSError(L"Cannot load the bitmap " + glyph_);
     BITMAP info;
     GetObjectW(source, sizeof info, &info);
 
@@ -154,9 +151,10 @@ void TBitBtn::ApplyGlyph() {
     HDC screen = GetDC(nullptr);
     HDC from = CreateCompatibleDC(screen);
     HDC to = CreateCompatibleDC(screen);
-    HBITMAP scaled = CreateCompatibleBitmap(screen, size, size);
+    std::unique_ptr<HBITMAP__, decltype(&DeleteObject)> scaled(CreateCompatibleBitmap(screen, size, size),
+                                                               DeleteObject);
     HGDIOBJ oldFrom = SelectObject(from, source);
-    HGDIOBJ oldTo = SelectObject(to, scaled);
+    HGDIOBJ oldTo = SelectObject(to, scaled.get());
     COLORREF transparent = GetPixel(from, 0, info.bmHeight - 1);
     SetStretchBltMode(to, COLORONCOLOR);
     StretchBlt(to, 0, 0, size, size, from, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
@@ -167,32 +165,30 @@ void TBitBtn::ApplyGlyph() {
     ReleaseDC(nullptr, screen);
     DeleteObject(source);
 
-    HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, 1, 0);
-    ImageList_AddMasked(images, scaled, transparent);
-    DeleteObject(scaled);
+    std::unique_ptr<_IMAGELIST, decltype(&ImageList_Destroy)> images(
+        ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, 1, 0), ImageList_Destroy);
+    if (!images || ImageList_AddMasked(images.get(), scaled.get(), transparent) < 0)
+        RaiseLastOSError(L"Cannot make the glyph of " + Name());
 
     BUTTON_IMAGELIST list{};
-    list.himl = images;
+    list.himl = images.get();
     list.margin = RECT{ScaleToDpi(4, Dpi()), 0, 0, 0};
     list.uAlign = BUTTON_IMAGELIST_ALIGN_LEFT;
     SendMessageW(Handle(), BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list));
     if (images_) ImageList_Destroy(images_);
-    images_ = images;
+    images_ = images.release();
 }
 
 // ---- TEdit
 
 void TEdit::SetProperty(const String& name, const TPropertyValue& value) {
-    if (name == L"Alignment") alignment_ = AlignmentFromName(PropertyIdent(name, value));
+    if (name == L"Alignment") alignment_ = PropertyNamed(name, value, kAlignments);
     else if (name == L"Text") text_ = PropertyText(name, value);
     else TControl::SetProperty(name, value);
 }
 
-void TEdit::SetEvent(const String& name, const TEventHandler& handler) {
-    if (name == L"OnKeyPress" && std::holds_alternative<TKeyPressEvent>(handler))
-        OnKeyPress = std::get<TKeyPressEvent>(handler);
-    else
-        TControl::SetEvent(name, handler);
+bool TEdit::SetEvent(const String& name, const TEventHandler& handler) {
+    return AssignEvent(OnKeyPress, L"OnKeyPress", name, handler) || TControl::SetEvent(name, handler);
 }
 
 HWND TEdit::CreateWindowHandle(HWND parent, const RECT& bounds) {
@@ -258,7 +254,7 @@ void TRadioGroup::HandleCreated() {
         DWORD style = WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP | WS_TABSTOP : 0);
         HWND button = CreateWindowExW(0, L"BUTTON", items_[i].c_str(), style, 0, 0, 0, 0, Handle(),
                                       reinterpret_cast<HMENU>(i + 1), GetModuleHandleW(nullptr), nullptr);
-        if (!button) throw Exception(L"Cannot create the items of " + Name());
+        if (!button) RaiseLastOSError(L"Cannot create the items of " + Name());
         buttons_.push_back(button);
     }
     SetItemIndex(itemIndex_);

@@ -71,7 +71,7 @@ public:
     // Called once for each typed character before it takes effect; a Key set to 0 is dropped.
     TKeyPressEvent OnKeyPress;
     void SetProperty(const String& name, const TPropertyValue& value) override;
-    void SetEvent(const String& name, const TEventHandler& handler) override;
+    bool SetEvent(const String& name, const TEventHandler& handler) override;
     HBRUSH HandleCtlColor(HDC dc) override;
     void HandleCommand(WORD code) override;
 

@@ -1,7 +1,12 @@
-// The form definition reader: what it accepts and how it reports what it does not.
+// The form definition reader: what it accepts and how it reports what it does not; and what a
+// form says when its definition or a resource it names is wrong.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FormReader.h"
+#include "Forms.h"
+#include "SysUtils.h"
 
 using namespace vcl;
 
@@ -41,6 +46,33 @@ TEST(FormReader, RejectsBrokenTextNamingTheLine) {
             ADD_FAILURE() << "accepted case " << (&c - cases);
         } catch (const Exception& e) {
             EXPECT_NE(e.Message().find(c.message), String::npos) << "case " << (&c - cases);
+        }
+    }
+}
+
+// The forms come from tests/win/broken_forms.rc. A failed system call is reported with the
+// system's own words for its error (a missing resource: its name, or on some systems the type,
+// is not found); a wrong value in a definition with its line.
+TEST(FormErrors, SayWhatFailedWhereAndWhy) {
+    const String missingName = SysErrorMessage(ERROR_RESOURCE_NAME_NOT_FOUND);
+    const String missingType = SysErrorMessage(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    const struct {
+        const wchar_t* resource;
+        std::vector<String> messages;  // any one of them
+    } cases[] = {
+        {L"NOSUCHFORM", {L"Resource NOSUCHFORM not found: " + missingName}},
+        {L"MISSINGICON",
+         {L"Cannot load the icon NOSUCHICON: " + missingName, L"Cannot load the icon NOSUCHICON: " + missingType}},
+        {L"BADCOLOUR", {L"Form definition, line 5: Color cannot be clPurple"}},
+        {L"BADALIGNMENT", {L"Form definition, line 4: Alignment cannot be taJustify"}},
+    };
+    for (const auto& c : cases) {
+        try {
+            TForm form(nullptr, c.resource);
+            ADD_FAILURE() << "form " << (&c - cases) << " was made";
+        } catch (const Exception& e) {
+            EXPECT_NE(std::find(c.messages.begin(), c.messages.end(), e.Message()), c.messages.end())
+                << "form " << (&c - cases) << ": " << StringToUtf8(e.Message());
         }
     }
 }
