@@ -7,8 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace wgtpack {
 
@@ -27,20 +28,49 @@ std::string opensslError()
 
 Bytes readFile(const std::string& path, std::string_view what)
 {
-    auto fail = [&](int err) {
-        return Error("cannot read " + std::string(what) + " '" + path + "': " + std::strerror(err));
+    auto fail = [&](const std::string& cause) {
+        return Error("cannot read " + std::string(what) + " '" + path + "': " + cause);
     };
+    auto checkKind = [&](const struct stat& st) {
+        if (S_ISDIR(st.st_mode))
+            throw fail(std::strerror(EISDIR));
+        // A FIFO would block, a device could read for ever: inputs are ordinary files.
+        if (!S_ISREG(st.st_mode))
+            throw fail("not a regular file");
+        if (static_cast<std::uint64_t>(st.st_size) > kMaxInputFile)
+            throw fail("larger than " + std::to_string(kMaxInputFile >> 20) + " MiB");
+    };
+    // Checked before opening too: opening some devices has effects of its own.
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
-        throw fail(errno);
-    if (S_ISDIR(st.st_mode))
-        throw fail(EISDIR);
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw fail(errno ? errno : EIO);
-    Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw fail(errno ? errno : EIO);
+        throw fail(std::strerror(errno));
+    checkKind(st);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw fail(std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer {fd};
+    if (fstat(fd, &st) != 0)
+        throw fail(std::strerror(errno));
+    checkKind(st);
+    // One byte more than its size, to see a file that grows while it is read.
+    Bytes data(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = read(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw fail(std::strerror(errno));
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done == data.size())
+        throw fail("it changed while being read");
+    data.resize(done);
     return data;
 }
 

@@ -11,7 +11,11 @@ namespace wgtpack {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Whole file; throws Error("cannot read <what> '<path>': <cause>").
+// The largest input file read: widget sources, PKCS#12 and password files are far smaller.
+constexpr std::uint64_t kMaxInputFile = 32u << 20;
+
+// A whole regular file of at most kMaxInputFile bytes; throws
+// Error("cannot read <what> '<path>': <cause>") for anything else.
 Bytes readFile(const std::string& path, std::string_view what);
 
 Bytes toBytes(std::string_view text);

@@ -23,6 +23,13 @@ void writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     if (base.empty())
         throw Error("cannot write output '" + path + "': the path names a directory");
 
+    // Only a regular file is ever replaced: a device, FIFO, socket or link at the output path
+    // stays what it is, and nothing is made beside it.
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw Error("cannot write output '" + path + "': "
+                    + (S_ISDIR(st.st_mode) ? std::string(std::strerror(EISDIR)) : "not a regular file"));
+
     std::string tmp = dir + "/." + base + ".tmp-XXXXXX";
     const int fd = mkstemp(tmp.data());
     if (fd < 0)

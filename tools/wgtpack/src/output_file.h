@@ -7,8 +7,9 @@
 
 namespace wgtpack {
 
-// Writes `data` to a temporary file beside `path`, then renames it over `path`. On failure the
-// temporary file is removed and Error names `path` and the cause.
+// Writes `data` to a temporary file beside `path`, then renames it over `path`, which must be
+// absent or a regular file. On failure the temporary file is removed and Error names `path`
+// and the cause.
 void writeFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
 
 } // namespace wgtpack

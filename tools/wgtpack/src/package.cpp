@@ -2,6 +2,7 @@
 
 #include "error.h"
 #include "signature.h"
+#include "widget_config.h"
 
 #include <algorithm>
 #include <charconv>
@@ -139,6 +140,8 @@ Bytes buildPackage(const std::string& srcDir, const Settings& settings, const Cr
         Bytes data = readFile(path, "source file");
         if (isTemplate(name))
             data = toBytes(substitute(std::string(data.begin(), data.end()), values, path));
+        if (name == "config.xml")
+            checkWidgetConfig(std::string(data.begin(), data.end()), path);
         entries.push_back({name, data});
         signedFiles.push_back({name, std::move(data)});
     }

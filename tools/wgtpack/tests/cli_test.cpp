@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +40,8 @@ Result runWgtpack(const std::vector<std::string>& args, const std::map<std::stri
         for (const auto& [k, v] : env)
             setenv(k.c_str(), v.c_str(), 1);
         unsetenv("SOURCE_DATE_EPOCH");
+        // A wgtpack that hangs fails its test instead of hanging it (alarms survive exec).
+        alarm(30);
         if (env.count("SOURCE_DATE_EPOCH"))
             setenv("SOURCE_DATE_EPOCH", env.at("SOURCE_DATE_EPOCH").c_str(), 1);
         std::vector<char*> argv {const_cast<char*>(WGTPACK_EXE)};
@@ -99,6 +103,30 @@ protected:
         fs::remove(root / "src-no-main" / "main.js");
         fs::copy(src, root / "src-unknown-placeholder", fs::copy_options::recursive);
         spit(root / "src-unknown-placeholder" / "index.html", "<title>@NO_SUCH_SETTING@</title>\n");
+        // Sources that are no ordinary files, or too large to be one of the widget's.
+        auto variant = [&](const std::string& name, const std::string& file) {
+            fs::copy(src, root / name, fs::copy_options::recursive);
+            fs::remove(root / name / file);
+            return root / name / file;
+        };
+        mkfifo(variant("src-fifo", "main.js").c_str(), 0600);
+        fs::create_symlink("/dev/zero", variant("src-device", "main.js"));
+        std::ofstream(variant("src-huge", "index.html")).close();
+        fs::resize_file(root / "src-huge" / "index.html", (32u << 20) + 1);
+        const std::string config = slurp(src / "config.xml");
+        spit(variant("src-empty-config", "config.xml"), "");
+        spit(variant("src-broken-config", "config.xml"), config.substr(0, config.size() / 2));
+        spit(variant("src-config-no-application", "config.xml"),
+             std::regex_replace(config, std::regex("<tizen:application [^>]*>"), ""));
+        spit(variant("src-config-no-package", "config.xml"),
+             std::regex_replace(config, std::regex(" package=\"[^\"]*\""), ""));
+        spit(variant("src-config-other-package", "config.xml"),
+             std::regex_replace(config, std::regex(" package=\"[^\"]*\""), " package=\"Zz9Zz9Zz9Z\""));
+        spit(variant("src-config-other-root", "config.xml"),
+             std::regex_replace(config, std::regex("xmlns=\"http://www.w3.org/ns/widgets\""), ""));
+        mkfifo((root / "out-fifo").c_str(), 0600);
+        spit(root / "link-target", "not to be replaced");
+        fs::create_symlink(root / "link-target", root / "out-link");
 
         // Small keys keep the suite fast; sizes do not matter to these checks.
         auto caKey = rsaKey(1024);
@@ -206,6 +234,26 @@ TEST_F(WgtpackCli, BadInputIsRefusedClearlyAndLeavesNoOutput)
         {"output below a file", {}, {"cannot write output '@/a-file/Velmora.wgt'", "Not a directory"},
          "a-file/Velmora.wgt"},
         {"output is a folder", {}, {"cannot write output '@/out/a-folder'", "Is a directory"}, "out/a-folder"},
+        {"source is a FIFO", {{"--src", "@/src-fifo"}},
+         {"cannot read source file '@/src-fifo/main.js': not a regular file"}},
+        {"source links to a device", {{"--src", "@/src-device"}},
+         {"cannot read source file '@/src-device/main.js': not a regular file"}},
+        {"source too large", {{"--src", "@/src-huge"}},
+         {"cannot read source file '@/src-huge/index.html': larger than 32 MiB"}},
+        {"empty config.xml", {{"--src", "@/src-empty-config"}},
+         {"config.xml '@/src-empty-config/config.xml' is not well-formed XML"}},
+        {"half a config.xml", {{"--src", "@/src-broken-config"}},
+         {"config.xml '@/src-broken-config/config.xml' is not well-formed XML"}},
+        {"config.xml without the application", {{"--src", "@/src-config-no-application"}},
+         {"'@/src-config-no-application/config.xml' has no <tizen:application> element"}},
+        {"config.xml without the package", {{"--src", "@/src-config-no-package"}},
+         {"'@/src-config-no-package/config.xml' names no application id and package"}},
+        {"config.xml with an id of another package", {{"--src", "@/src-config-other-package"}},
+         {"application id 'Kx7RmVq2Tz.Velmora', which is not its package 'Zz9Zz9Zz9Z' + \".NAME\""}},
+        {"config.xml outside the widget namespace", {{"--src", "@/src-config-other-root"}},
+         {"'@/src-config-other-root/config.xml' has no <widget> root element"}},
+        {"output is a FIFO", {}, {"cannot write output '@/out-fifo': not a regular file"}, "out-fifo"},
+        {"output is a link", {}, {"cannot write output '@/out-link': not a regular file"}, "out-link"},
         {"portal URL without final slash", {{"--portal-url", "https://portal.velmora.example/tv"}},
          {"portal URL 'https://portal.velmora.example/tv' must", "ends in \"/\""}},
         {"bad modification time", {{"--mtime", "yesterday"}}, {"modification time 'yesterday'"}},
@@ -221,17 +269,20 @@ TEST_F(WgtpackCli, BadInputIsRefusedClearlyAndLeavesNoOutput)
         std::map<std::string, std::string> change;
         for (const auto& [k, v] : c.change)
             change[k] = expand(v, root);
+        // Whatever was at the output path stays as it was.
+        const fs::file_type before = fs::symlink_status(out).type();
         const Result r = runWgtpack(args(out, change));
         EXPECT_NE(r.exitCode, 0);
         EXPECT_EQ(r.err.rfind("wgtpack: ", 0), 0u) << r.err;
         for (const std::string& e : c.expect)
             EXPECT_NE(r.err.find(expand(e, root)), std::string::npos) << "want: " << expand(e, root) << "\ngot: " << r.err;
-        if (std::string(c.name) == "output is a folder")
-            EXPECT_TRUE(fs::is_directory(out) && fs::is_empty(out));
-        else
-            EXPECT_FALSE(fs::exists(out));
+        EXPECT_EQ(fs::symlink_status(out).type(), before);
+        if (before == fs::file_type::directory) {
+            EXPECT_TRUE(fs::is_empty(out));
+        }
         EXPECT_EQ(leftovers(out.parent_path()), std::vector<std::string> {});
     }
+    EXPECT_EQ(slurp(root / "link-target"), "not to be replaced");
 }
 
 TEST_F(WgtpackCli, GoodInputsInEveryAcceptedForm)
