@@ -1,7 +1,9 @@
 #include "tv.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -57,6 +59,36 @@ std::string readFile(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// One field of a line of the installed-apps file: whatever a package's name holds, a line stays
+// one app and a tab stays a separator.
+std::string escapeField(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f || c == '%') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    } else {
+      out.push_back(char(c));
+    }
+  }
+  return out;
+}
+
+std::string unescapeField(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out.push_back(char(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -169,9 +201,9 @@ std::vector<Tv::App> Tv::loadApps() const {
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream s(line);
-    App a;
-    if (std::getline(s, a.id, '\t') && std::getline(s, a.author, '\t') && std::getline(s, a.name))
-      apps.push_back(a);
+    std::string id, author, name;
+    if (std::getline(s, id, '\t') && std::getline(s, author, '\t') && std::getline(s, name))
+      apps.push_back({.id = unescapeField(id), .name = unescapeField(name), .author = unescapeField(author)});
   }
   return apps;
 }
@@ -180,7 +212,8 @@ void Tv::saveApps(const std::vector<App>& apps) const {
   fs::path file = fs::path(config_.stateDir) / "apps.txt";
   {
     std::ofstream out(file.string() + ".new", std::ios::trunc);
-    for (const auto& a : apps) out << a.id << '\t' << a.author << '\t' << a.name << '\n';
+    for (const auto& a : apps)
+      out << escapeField(a.id) << '\t' << escapeField(a.author) << '\t' << escapeField(a.name) << '\n';
   }
   fs::rename(file.string() + ".new", file);
 }
@@ -254,7 +287,12 @@ int Tv::uninstall(const std::string& id, const Output& out) {
 int Tv::applist(const Output& out) {
   const std::string rule = "\t=================================================\r\n";
   out("\tApplication List for user 5001\r\n\tUser's Application \r\n\t Name \t AppID \r\n" + rule);
-  for (const auto& a : loadApps()) out("\t'" + a.name + "'\t '" + a.id + "'\r\n");
+  // A name with line breaks or tabs must not make rows of its own.
+  auto printable = [](std::string text) {
+    std::replace_if(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }, ' ');
+    return text;
+  };
+  for (const auto& a : loadApps()) out("\t'" + printable(a.name) + "'\t '" + printable(a.id) + "'\r\n");
   out(rule);
   return 0;
 }

@@ -1,19 +1,15 @@
 // tvsim's side of the transport seen by a bare client: a shell service is acknowledged at once
 // and its output streams while the command runs; the lock-state broadcasts.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <regex>
 
-#include "codec.h"
 #include "harness.h"
+#include "raw_link.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using rawlink::RawLink;
 
 const std::string kSample = TESTDATA_DIR "/wgt";
 const std::string kAppId = "N75lVtaOnD.TestApp";
@@ -26,70 +22,6 @@ std::vector<std::string> readyToInstall(const std::string& dir, const std::strin
   harness::writeFile(state + "/fs" + kUploaded, harness::storedZip(harness::readTree(kSample)));
   return {"--author-ca", dir + "/author-ca.pem", "--distributor-ca", dir + "/distributor-ca.pem",
           "--verify-time", "2018-06-01T00:00:00"};
-}
-
-class SocketStream : public wire::ByteStream {
- public:
-  explicit SocketStream(int fd) : fd_(fd) {}
-  std::size_t readSome(void* buf, std::size_t len, wire::Deadline deadline) override {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, wire::millisecondsLeft(deadline)) <= 0) throw wire::Error("timed out");
-    ssize_t n = ::recv(fd_, buf, len, 0);
-    if (n < 0) throw wire::Error("receive failed");
-    return std::size_t(n);
-  }
-  void writeAll(const void* buf, std::size_t len, wire::Deadline) override {
-    if (::send(fd_, buf, len, MSG_NOSIGNAL) != ssize_t(len)) throw wire::Error("send failed");
-  }
-
- private:
-  int fd_;
-};
-
-// The PC's side of one link, packet by packet.
-class RawLink {
- public:
-  explicit RawLink(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)), s_(fd_) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
-    send(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload, std::string(wire::kHostBanner, sizeof wire::kHostBanner));
-    if (next().command != wire::kCnxn) throw std::runtime_error("no CNXN");
-  }
-  ~RawLink() { ::close(fd_); }
-
-  void send(std::uint32_t command, std::uint32_t a0, std::uint32_t a1, std::string_view payload = {}) {
-    std::string p = wire::encodePacket(command, a0, a1, payload);
-    s_.writeAll(p.data(), p.size(), wire::Clock::now());
-  }
-  wire::Packet next() {
-    auto p = wire::readPacket(s_, wire::kHostMaxPayload, wire::after(30s));
-    if (!p) throw std::runtime_error("tvsim closed the link");
-    return *p;
-  }
-  // Every packet from opening the service to the TV's CLSE, acking each WRTE.
-  std::vector<wire::Packet> runService(const std::string& service) {
-    send(wire::kOpen, 1, 0, service + '\0');
-    std::vector<wire::Packet> seen;
-    do {
-      seen.push_back(next());
-      if (seen.back().command == wire::kWrte) send(wire::kOkay, 1, seen.back().arg0);
-    } while (seen.back().command != wire::kClse);
-    return seen;
-  }
-
- private:
-  int fd_;
-  SocketStream s_;
-};
-
-std::string text(const std::vector<wire::Packet>& packets) {
-  std::string all;
-  for (const auto& p : packets)
-    if (p.command == wire::kWrte) all += p.payload;
-  return all;
 }
 
 TEST(Link, AnInstallIsAcknowledgedAtOnceAndStreamsItsProgress) {
@@ -108,7 +40,7 @@ TEST(Link, AnInstallIsAcknowledgedAtOnceAndStreamsItsProgress) {
     auto packets = link.runService("shell:0 vd_appinstall " + kAppId + " " + kUploaded + "; echo cmd_ret:$?;");
 
     ASSERT_EQ(packets.front().command, wire::kOkay) << c.duration;
-    std::string out = text(packets);
+    std::string out = rawlink::text(packets);
     const std::string tag = "app_id[" + kAppId + "] ";
     std::string expected = "install " + kAppId + "\npackage_path " + kUploaded + "\n" + tag + "install start\n";
     for (int p : c.progress) expected += tag + "installing[" + std::to_string(p) + "]\n";

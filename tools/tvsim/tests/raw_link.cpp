@@ -1,0 +1,77 @@
+#include "raw_link.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace rawlink {
+
+using namespace std::chrono_literals;
+
+class RawLink::Stream : public wire::ByteStream {
+ public:
+  explicit Stream(int fd) : fd_(fd) {}
+  std::size_t readSome(void* buf, std::size_t len, wire::Deadline deadline) override {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, wire::millisecondsLeft(deadline)) <= 0) throw wire::Error("timed out");
+    ssize_t n = ::recv(fd_, buf, len, 0);
+    if (n < 0) throw wire::Error("receive failed");
+    return std::size_t(n);
+  }
+  void writeAll(const void* buf, std::size_t len, wire::Deadline) override {
+    if (::send(fd_, buf, len, MSG_NOSIGNAL) != ssize_t(len)) throw wire::Error("send failed");
+  }
+
+ private:
+  int fd_;
+};
+
+RawLink::RawLink(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), stream_(new Stream(fd_)) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(std::uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd_);
+    throw std::runtime_error("cannot connect to tvsim");
+  }
+  send(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload, std::string(wire::kHostBanner, sizeof wire::kHostBanner));
+  if (next().command != wire::kCnxn) throw std::runtime_error("tvsim answered the handshake with something else");
+}
+
+RawLink::~RawLink() { ::close(fd_); }
+
+void RawLink::send(std::uint32_t command, std::uint32_t a0, std::uint32_t a1, std::string_view payload) {
+  std::string p = wire::encodePacket(command, a0, a1, payload);
+  stream_->writeAll(p.data(), p.size(), wire::Clock::now());
+}
+
+wire::Packet RawLink::next() {
+  auto p = wire::readPacket(*stream_, wire::kHostMaxPayload, wire::after(30s));
+  if (!p) throw std::runtime_error("tvsim closed the link");
+  return *p;
+}
+
+std::vector<wire::Packet> RawLink::runService(const std::string& service) {
+  send(wire::kOpen, 1, 0, service + '\0');
+  std::vector<wire::Packet> seen;
+  do {
+    seen.push_back(next());
+    if (seen.back().command == wire::kWrte) send(wire::kOkay, 1, seen.back().arg0);
+  } while (seen.back().command != wire::kClse);
+  return seen;
+}
+
+std::string RawLink::shell(const std::string& command) { return text(runService("shell:" + command)); }
+
+std::string text(const std::vector<wire::Packet>& packets) {
+  std::string all;
+  for (const auto& p : packets)
+    if (p.command == wire::kWrte) all += p.payload;
+  return all;
+}
+
+}  // namespace rawlink
