@@ -282,6 +282,12 @@ void holdSilently(FdStream& s) {
 void serve(Tv& tv, int fd) {
   const Config& config = tv.config();
   const auto& faults = config.faults;
+  if (config.developerMode == DeveloperMode::NotRestarted) {
+    // The daemon is not running yet: the connection is reset, not closed.
+    linger reset{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    return;
+  }
   if (peerAddress(fd) != config.hostPc || faults.count(Fault::CloseOnAccept)) return;
   FdStream s(fd);
   auto hello = wire::readPacket(s, wire::kHostMaxPayload, wire::Clock::now() + kHandshakeWait);
@@ -328,7 +334,7 @@ void serve(Tv& tv, int fd) {
         if (!name.empty() && name.back() == '\0') name.pop_back();
         std::optional<Program> program;
         if (name.rfind("shell:", 0) == 0) program = Tv::parseShell(name.substr(6));
-        if (service || p->arg0 == 0 || faults.count(Fault::RefuseService)) {
+        if (service || p->arg0 == 0 || config.locked || faults.count(Fault::RefuseService)) {
           send(s, wire::kClse, 0, p->arg0, {});
           break;
         }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "codec.h"
+#include "device_info.h"
 #include "link.h"
 #include "tv.h"
 #include "verify.h"
@@ -38,13 +39,20 @@ const char kUsage[] =
     "  --author-ca FILE       PEM trust anchor for author signatures (repeatable)\n"
     "  --distributor-ca FILE  PEM trust anchor for distributor signatures (repeatable)\n"
     "  --verify-time T        check certificates at T (YYYY-MM-DDTHH:MM:SS, UTC) instead of now\n"
-    "  --locked               report the TV as locked\n"
+    "  --locked               report the TV as locked; it refuses every service\n"
     "  --lock-broadcast MODE  send STAT lock-state packets: connect (after the handshake) |\n"
     "                         toggle (also the opposite state during every shell command)\n"
     "  --install-duration S   seconds from 'install start' to 'install completed' (0, or\n"
     "                         TVSIM_INSTALL_DURATION from the environment)\n"
+    "  --developer-mode MODE  on | off (bridge port refuses connections) | not-restarted\n"
+    "                         (bridge port resets connections) (on)\n"
+    "  --info-port PORT       serve device information over HTTP on PORT of the listen address\n"
+    "                         (0 picks one; off when not given)\n"
+    "  --info-status 401|404  answer device-information requests with this status\n"
+    "  --foreign-app ID       an app of ID by another author is installed and cannot be removed\n"
     "  --fault MODE           close-on-accept | no-handshake | corrupt-header | refuse-service |\n"
-    "                         stall | fail-push | install:CODE (CODE -1..-7, -11, 116, 118)\n";
+    "                         stall | fail-push | forget-install |\n"
+    "                         install:CODE (CODE -1..-7, -11, 116, 118)\n";
 
 std::string readPem(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -68,7 +76,8 @@ void parseFault(const std::string& f, tvsim::Config& c) {
   static const std::map<std::string, tvsim::Fault> names = {
       {"close-on-accept", tvsim::Fault::CloseOnAccept}, {"no-handshake", tvsim::Fault::NoHandshake},
       {"corrupt-header", tvsim::Fault::CorruptHeader}, {"refuse-service", tvsim::Fault::RefuseService},
-      {"stall", tvsim::Fault::Stall}, {"fail-push", tvsim::Fault::FailPush}};
+      {"stall", tvsim::Fault::Stall}, {"fail-push", tvsim::Fault::FailPush},
+      {"forget-install", tvsim::Fault::ForgetInstall}};
   if (auto it = names.find(f); it != names.end()) {
     c.faults.insert(it->second);
     return;
@@ -138,6 +147,22 @@ tvsim::Config parseArgs(int argc, char** argv) {
       c.lockBroadcast = v == "connect" ? tvsim::LockBroadcast::AtConnect : tvsim::LockBroadcast::Toggle;
     } else if (a == "--install-duration") {
       c.installDuration = parseSeconds(v);
+    } else if (a == "--developer-mode") {
+      static const std::map<std::string, tvsim::DeveloperMode> modes = {
+          {"on", tvsim::DeveloperMode::On}, {"off", tvsim::DeveloperMode::Off},
+          {"not-restarted", tvsim::DeveloperMode::NotRestarted}};
+      auto it = modes.find(v);
+      if (it == modes.end()) throw std::invalid_argument("--developer-mode is on, off or not-restarted");
+      c.developerMode = it->second;
+    } else if (a == "--info-port") {
+      auto t = wire::parseTarget("0.0.0.0:" + v);
+      if (!t && v != "0") throw std::invalid_argument("--info-port needs a port number");
+      c.infoPort = t ? t->port : 0;
+    } else if (a == "--info-status") {
+      if (v != "401" && v != "404") throw std::invalid_argument("--info-status is 401 or 404");
+      c.infoStatus = std::stoi(v);
+    } else if (a == "--foreign-app") {
+      c.foreignApp = v;
     } else if (a == "--fault") {
       parseFault(v, c);
     } else {
@@ -149,22 +174,26 @@ tvsim::Config parseArgs(int argc, char** argv) {
   return c;
 }
 
-// Port 0 in --listen is allowed so that tests can run side by side: the real one is printed.
-int listenOn(const tvsim::Config& c, std::uint16_t& port) {
+// Port 0 is allowed so that tests can run side by side: the real one is printed.
+int bindTo(const std::string& host, std::uint16_t wanted, std::uint16_t& port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(c.port);
-  inet_pton(AF_INET, c.listenHost.c_str(), &a.sin_addr);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0)
-    throw std::runtime_error("cannot listen on " + c.listenHost + ":" + std::to_string(c.port) + ": " +
-                             std::strerror(errno));
+  a.sin_port = htons(wanted);
+  inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    throw std::runtime_error("cannot bind " + host + ":" + std::to_string(wanted) + ": " + std::strerror(errno));
   socklen_t len = sizeof a;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   port = ntohs(a.sin_port);
   return fd;
+}
+
+void listenOn(int fd, const std::string& host, std::uint16_t port) {
+  if (::listen(fd, 16) != 0)
+    throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -182,11 +211,22 @@ int main(int argc, char** argv) {
   try {
     tvsim::initVerifier();
     tvsim::Tv tv(config);
-    std::uint16_t port = 0;
-    int listener = listenOn(config, port);
-    std::printf("tvsim: listening on %s:%u (model %s, generation %d)\n", config.listenHost.c_str(),
-                unsigned(port), config.model.c_str(), config.generation);
+    const tvsim::Config& c = tv.config();
+    std::uint16_t port = 0, infoPort = 0;
+    // With developer mode off the bridge port is held but closed: connecting is refused.
+    int listener = bindTo(c.listenHost, c.port, port);
+    if (c.developerMode != tvsim::DeveloperMode::Off) listenOn(listener, c.listenHost, port);
+    int info = c.infoPort ? bindTo(c.listenHost, *c.infoPort, infoPort) : -1;
+    if (info >= 0) listenOn(info, c.listenHost, infoPort);
+    std::printf("tvsim: listening on %s:%u (model %s, generation %d%s)\n", c.listenHost.c_str(), unsigned(port),
+                c.model.c_str(), c.generation,
+                c.developerMode == tvsim::DeveloperMode::Off ? ", developer mode off: connections refused"
+                : c.developerMode == tvsim::DeveloperMode::NotRestarted ? ", not restarted: connections reset"
+                                                                        : "");
+    if (info >= 0) std::printf("tvsim: device information on http://%s:%u/api/v2/\n", c.listenHost.c_str(), unsigned(infoPort));
     std::fflush(stdout);
+    if (info >= 0) std::thread([&c, info, infoPort] { tvsim::serveDeviceInfo(c, info, infoPort); }).detach();
+    while (c.developerMode == tvsim::DeveloperMode::Off) ::pause();
     int one = 1;
     while (true) {
       int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

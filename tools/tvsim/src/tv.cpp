@@ -61,6 +61,9 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
+// The author key fingerprint of the foreign app: no certificate has it.
+const std::string kForeignAuthor(64, '0');
+
 // One field of a line of the installed-apps file: whatever a package's name holds, a line stays
 // one app and a tab stays a separator.
 std::string escapeField(const std::string& text) {
@@ -93,7 +96,16 @@ std::string unescapeField(const std::string& text) {
 
 }  // namespace
 
-Tv::Tv(Config c) : config_(std::move(c)) { fs::create_directories(fs::path(config_.stateDir) / "fs"); }
+Tv::Tv(Config c) : config_(std::move(c)) {
+  fs::create_directories(fs::path(config_.stateDir) / "fs");
+  if (const auto& id = config_.foreignApp) {
+    auto apps = loadApps();
+    if (std::none_of(apps.begin(), apps.end(), [&](const App& a) { return a.id == *id; })) {
+      apps.push_back({.id = *id, .name = id->substr(id->find('.') + 1), .author = kForeignAuthor});
+      saveApps(apps);
+    }
+  }
+}
 
 std::uint32_t Tv::maxPayload(std::uint32_t hostMax) const {
   std::uint32_t own = config_.generation == 2016 ? 4096 : 256 * 1024;
@@ -256,7 +268,7 @@ int Tv::install(const std::string& id, const std::string& path, const Output& ou
   const int steps = std::clamp(int((duration.count() + 999) / 1000), 4, 100);
   for (int i = 1; i <= steps; ++i) {
     std::this_thread::sleep_until(started + duration * i / steps);
-    if (i == steps) {
+    if (i == steps && !config_.faults.count(Fault::ForgetInstall)) {
       std::erase_if(apps, [&](const App& a) { return a.id == id; });
       apps.push_back({id, check.appName.empty() ? id : check.appName, check.authorFingerprint});
       saveApps(apps);
@@ -273,7 +285,7 @@ int Tv::uninstall(const std::string& id, const Output& out) {
   auto apps = loadApps();
   std::size_t before = apps.size();
   std::erase_if(apps, [&](const App& a) { return a.id == id; });
-  if (apps.size() == before) {
+  if (apps.size() == before || id == config_.foreignApp) {
     out(tag + "uninstall failed[132]\n");
   } else {
     saveApps(apps);

@@ -22,6 +22,14 @@ enum class Fault {
   RefuseService,   // answer every OPEN with CLSE
   Stall,           // accept a service, then never send or ack anything
   FailPush,        // answer a finished file transfer with FAIL
+  ForgetInstall,   // print "install completed" for a good package but keep no app
+};
+
+// Developer mode as the TV's settings and restarts left it.
+enum class DeveloperMode {
+  On,
+  Off,           // the bridge port refuses connections; device information says "0"
+  NotRestarted,  // switched on but the TV not restarted since: the bridge port resets connections
 };
 
 // When the TV broadcasts its lock state (STAT) on a link.
@@ -41,7 +49,12 @@ struct Config {
   TrustStore trust;
   std::set<Fault> faults;
   std::optional<int> installFailure;  // forced: -1..-7, -11, 116 or 118
-  bool locked = false;
+  bool locked = false;  // a locked TV refuses every service
+  DeveloperMode developerMode = DeveloperMode::On;
+  std::optional<std::uint16_t> infoPort;  // the device-information service; 0 picks a port
+  std::optional<int> infoStatus;          // 401 or 404 instead of the device information
+  // An app of this id from another author, which the TV refuses to uninstall.
+  std::optional<std::string> foreignApp;
   LockBroadcast lockBroadcast = LockBroadcast::None;
   // From "install start" to "install completed", spread over the progress lines.
   std::chrono::milliseconds installDuration{0};

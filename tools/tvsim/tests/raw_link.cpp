@@ -5,7 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <regex>
 #include <stdexcept>
+
+#include "harness.h"
 
 namespace rawlink {
 
@@ -29,15 +33,22 @@ class RawLink::Stream : public wire::ByteStream {
   int fd_;
 };
 
-RawLink::RawLink(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), stream_(new Stream(fd_)) {
+int connectLoopback(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(std::uint16_t(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd_);
-    throw std::runtime_error("cannot connect to tvsim");
-  }
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+  int err = errno;
+  ::close(fd);
+  errno = err;
+  return -1;
+}
+
+RawLink::RawLink(int port) : fd_(connectLoopback(port)) {
+  if (fd_ < 0) throw std::runtime_error("cannot connect to tvsim");
+  stream_ = std::make_unique<Stream>(fd_);
   send(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload, std::string(wire::kHostBanner, sizeof wire::kHostBanner));
   if (next().command != wire::kCnxn) throw std::runtime_error("tvsim answered the handshake with something else");
 }
@@ -72,6 +83,33 @@ std::string text(const std::vector<wire::Packet>& packets) {
   for (const auto& p : packets)
     if (p.command == wire::kWrte) all += p.payload;
   return all;
+}
+
+HttpReply httpGet(int port, const std::string& path) {
+  int fd = connectLoopback(port);
+  std::string reply;
+  if (fd >= 0) {
+    std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    pollfd p{fd, POLLIN, 0};
+    char buf[4096];
+    for (ssize_t n; ::poll(&p, 1, 10000) > 0 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) reply.append(buf, std::size_t(n));
+    ::close(fd);
+  }
+  std::smatch m;
+  if (!std::regex_search(reply, m, std::regex("^HTTP/1\\.1 ([0-9]{3}) [^\r]*\r\n")))
+    throw std::runtime_error("no HTTP answer: " + reply);
+  std::size_t body = reply.find("\r\n\r\n");
+  return {std::stoi(m[1]), body == std::string::npos ? "" : reply.substr(body + 4)};
+}
+
+std::vector<std::string> sampleReadyToInstall(const std::string& dir, const std::string& state) {
+  const std::string sample = TESTDATA_DIR "/wgt";
+  harness::writeFile(dir + "/author-ca.pem", harness::issuerPem(harness::readFile(sample + "/author-signature.xml")));
+  harness::writeFile(dir + "/distributor-ca.pem", harness::issuerPem(harness::readFile(sample + "/signature1.xml")));
+  harness::writeFile(state + "/fs" + kUploaded, harness::storedZip(harness::readTree(sample)));
+  return {"--author-ca", dir + "/author-ca.pem", "--distributor-ca", dir + "/distributor-ca.pem",
+          "--verify-time", "2018-06-01T00:00:00"};
 }
 
 }  // namespace rawlink

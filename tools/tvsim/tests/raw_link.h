@@ -1,5 +1,5 @@
-// The PC's side of one link to tvsim, packet by packet, for tests that look at the transport
-// itself or run many commands without the bridge tool in between.
+// Driving tvsim from a test without the bridge tool: the PC's side of one link, packet by
+// packet; an HTTP request; a TV ready to install the platform-signed sample.
 #pragma once
 
 #include <memory>
@@ -34,5 +34,22 @@ class RawLink {
 
 // The stream data among the packets.
 std::string text(const std::vector<wire::Packet>& packets);
+
+// A TCP connection to 127.0.0.1:port; -1 with errno set when it fails.
+int connectLoopback(int port);
+
+struct HttpReply {
+  int status = 0;
+  std::string body;
+};
+// GET path from 127.0.0.1:port, within 10 s.
+HttpReply httpGet(int port, const std::string& path);
+
+// The platform-signed sample's application id, and where sampleReadyToInstall puts it.
+inline const std::string kSampleId = "N75lVtaOnD.TestApp";
+inline const std::string kUploaded = "/home/owner/share/tmp/sdk_tools/tmp/Velmora.wgt";
+// tvsim arguments for a TV that trusts the sample; the sample is put in the upload folder of
+// the state folder `state`, the trust anchors into `dir`.
+std::vector<std::string> sampleReadyToInstall(const std::string& dir, const std::string& state);
 
 }  // namespace rawlink
