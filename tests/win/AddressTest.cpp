@@ -1,7 +1,10 @@
 // The PC's address line and the filter of the TV address field.
 #include <gtest/gtest.h>
 
+#include <deque>
+
 #include "Addresses.h"
+#include "IdStackWindows.h"
 #include "WindowTestSupport.h"
 
 using namespace vcl;
@@ -48,12 +51,59 @@ TEST(AddressLine, RefreshReplacesTheLabelAndTouchesNothingElse) {
     EXPECT_EQ(form.langRG->ItemIndex(), 0);
 }
 
-TEST(AddressLine, WindowsEnumerationGivesDottedIPv4AndNoLoopback) {
-    UseFakeAddresses({});
-    TIdStack::SetStackFactory(NewWindowsStack);
-    String line = GetLocalIpList();
-    EXPECT_EQ(line.find(L"127.0.0.1"), String::npos);
-    for (wchar_t c : line) EXPECT_TRUE((c >= L'0' && c <= L'9') || c == L'.' || c == L' ') << line.size();
+// A list of adapters laid out as GetAdaptersAddresses gives it, built by hand.
+class AdapterList {
+public:
+    // Appends an adapter with its unicast addresses (IPv4 or IPv6 text; null: an entry of
+    // another address family).
+    void Add(IF_OPER_STATUS status, IFTYPE type, std::initializer_list<const wchar_t*> addresses) {
+        IP_ADAPTER_ADDRESSES& adapter = adapters_.emplace_back();
+        adapter.OperStatus = status;
+        adapter.IfType = type;
+        if (adapters_.size() > 1) adapters_[adapters_.size() - 2].Next = &adapter;
+        IP_ADAPTER_UNICAST_ADDRESS** link = &adapter.FirstUnicastAddress;
+        for (const wchar_t* text : addresses) {
+            SOCKADDR_STORAGE& storage = sockets_.emplace_back();
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+            auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+            if (!text) storage.ss_family = AF_UNSPEC;
+            else if (InetPtonW(AF_INET, text, &v4->sin_addr) == 1) v4->sin_family = AF_INET;
+            else if (InetPtonW(AF_INET6, text, &v6->sin6_addr) == 1) v6->sin6_family = AF_INET6;
+            else ADD_FAILURE() << "not an address";
+            IP_ADAPTER_UNICAST_ADDRESS& unicast = unicasts_.emplace_back();
+            unicast.Address.lpSockaddr = reinterpret_cast<sockaddr*>(&storage);
+            unicast.Address.iSockaddrLength = sizeof storage;
+            *link = &unicast;
+            link = &unicast.Next;
+        }
+    }
+    const IP_ADAPTER_ADDRESSES* First() const { return adapters_.empty() ? nullptr : &adapters_.front(); }
+
+private:
+    // Deques: the entries point at each other, so they must not move.
+    std::deque<IP_ADAPTER_ADDRESSES> adapters_;
+    std::deque<IP_ADAPTER_UNICAST_ADDRESS> unicasts_;
+    std::deque<SOCKADDR_STORAGE> sockets_;
+};
+
+TEST(AddressLine, WindowsAdaptersGiveTheirAddressesWhenUpAndNotLoopback) {
+    AdapterList adapters;
+    adapters.Add(IfOperStatusUp, IF_TYPE_SOFTWARE_LOOPBACK, {L"127.0.0.1", L"::1"});
+    adapters.Add(IfOperStatusUp, IF_TYPE_ETHERNET_CSMACD, {L"fe80::1c2:3", L"192.168.1.20", nullptr});
+    adapters.Add(IfOperStatusDown, IF_TYPE_ETHERNET_CSMACD, {L"10.0.0.5"});
+    adapters.Add(IfOperStatusDormant, IF_TYPE_IEEE80211, {L"10.0.0.6"});
+    adapters.Add(IfOperStatusUp, IF_TYPE_IEEE80211, {L"10.1.2.3", L"2001:db8::7"});
+    adapters.Add(IfOperStatusUp, IF_TYPE_TUNNEL, {});
+
+    TIdStackLocalAddressList list;
+    AddAdapterAddresses(adapters.First(), list);
+    Entries got;
+    for (int i = 0; i < list.Count(); ++i) got.emplace_back(list.GetAddress(i).IPVersion(), list.GetAddress(i).IPAddress());
+    EXPECT_EQ(got, (Entries{{V6, L"fe80::1c2:3"}, {V4, L"192.168.1.20"}, {V4, L"10.1.2.3"}, {V6, L"2001:db8::7"}}));
+
+    TIdStackLocalAddressList none;
+    AddAdapterAddresses(nullptr, none);
+    EXPECT_EQ(none.Count(), 0);
 }
 
 TEST(KeyFilter, LetsDigitsDotAndBackspaceThroughAndDropsEverythingElse) {
