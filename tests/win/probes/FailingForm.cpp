@@ -1,3 +1,6 @@
+// The installer's window with a constructor that fails, linked in place of mainwin/MainWin.cpp
+// (the class is the real one), so that the entry point's handling of start-up failures can be
+// watched from outside.
 #include <stdexcept>
 
 #include "MainWin.h"
@@ -11,3 +14,5 @@ TmainForm::TmainForm(vcl::TComponent* Owner) : TForm(Owner, L"TMAINFORM") {
     throw vcl::Exception(L"Окно не создано");
 #endif
 }
+
+TmainForm::~TmainForm() = default;
