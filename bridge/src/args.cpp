@@ -2,6 +2,9 @@
 
 #include <stdexcept>
 
+#include "codec.h"
+#include "wire.h"
+
 namespace bridge {
 
 std::string joinShellArgs(const std::vector<std::string>& args) {
@@ -15,6 +18,13 @@ std::string joinShellArgs(const std::vector<std::string>& args) {
   }
   return text;
 }
+
+namespace {
+
+// Long texts from the command line are quoted in messages only by their start.
+std::string quoted(const std::string& s) { return "'" + (s.size() > 64 ? s.substr(0, 64) + "..." : s) + "'"; }
+
+}  // namespace
 
 std::string usage() {
   return "Velmora device bridge\n"
@@ -58,7 +68,9 @@ Invocation parseInvocation(const std::vector<std::string>& args) {
   } else if (cmd == "connect") {
     exactly(1);
     inv.kind = Kind::Connect;
-    inv.target = args[1];
+    auto target = wire::parseTarget(args[1]);
+    if (!target) throw std::invalid_argument(quoted(args[1]) + " is not an IPv4 address with an optional port (a.b.c.d[:port])");
+    inv.target = target->serial();
   } else if (cmd == "push") {
     exactly(2);
     inv.kind = Kind::Push;
@@ -66,10 +78,18 @@ Invocation parseInvocation(const std::vector<std::string>& args) {
     inv.remote = args[2];
     if (inv.local.empty() || inv.remote.empty())
       throw std::invalid_argument("push needs a local and a remote path");
+    if (inv.remote.size() > wire::kSyncPathMax)
+      throw std::invalid_argument("the remote path is " + std::to_string(inv.remote.size()) + " bytes long, more than the " +
+                                  std::to_string(wire::kSyncPathMax) + " the TV takes");
   } else if (cmd == "shell") {
     if (extra == 0) throw std::invalid_argument("shell needs a command (no interactive shell)");
     inv.kind = Kind::Shell;
     inv.shellText = joinShellArgs(std::vector<std::string>(args.begin() + 1, args.end()));
+    // The request "shell:TEXT" must fit the server's request limit.
+    const std::size_t most = wire::kRequestMax - std::string_view("shell:").size();
+    if (inv.shellText.size() > most)
+      throw std::invalid_argument("the shell command is " + std::to_string(inv.shellText.size()) +
+                                  " bytes long, more than the " + std::to_string(most) + " the server takes");
   } else if (cmd == "server") {
     inv.kind = Kind::Server;
     if (extra == 2 && args[1] == "--ready")

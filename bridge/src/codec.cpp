@@ -187,11 +187,7 @@ std::optional<std::string> readFramedText(ByteStream& s, Deadline deadline) {
   return text;
 }
 
-namespace {
-
-bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
-std::optional<unsigned> decimal(std::string_view s, unsigned max) {
+std::optional<unsigned> parseDecimal(std::string_view s, unsigned max) {
   if (s.empty() || s.size() > 5) return std::nullopt;
   unsigned v = 0;
   for (char c : s) {
@@ -202,6 +198,10 @@ std::optional<unsigned> decimal(std::string_view s, unsigned max) {
   return v;
 }
 
+namespace {
+
+bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
 }  // namespace
 
 std::optional<Ipv4Target> parseTarget(std::string_view text) {
@@ -210,7 +210,7 @@ std::optional<Ipv4Target> parseTarget(std::string_view text) {
   std::size_t colon = text.find(':');
   if (colon != std::string_view::npos) {
     host = text.substr(0, colon);
-    auto port = decimal(text.substr(colon + 1), 65535);
+    auto port = parseDecimal(text.substr(colon + 1), 65535);
     if (!port || *port == 0) return std::nullopt;
     t.port = std::uint16_t(*port);
   }
@@ -219,7 +219,7 @@ std::optional<Ipv4Target> parseTarget(std::string_view text) {
   while (true) {
     std::size_t dot = host.find('.', pos);
     std::string_view part = host.substr(pos, dot == std::string_view::npos ? dot : dot - pos);
-    if (part.size() > 3 || !decimal(part, 255)) return std::nullopt;
+    if (part.size() > 3 || !parseDecimal(part, 255)) return std::nullopt;
     ++parts;
     if (dot == std::string_view::npos) break;
     pos = dot + 1;
@@ -233,7 +233,6 @@ Request parseRequest(std::string_view text) {
   if (text == "host:kill") return {RequestKind::Kill, {}};
   if (text == "host:devices") return {RequestKind::Devices, {}};
   if (text == "host:transport-any") return {RequestKind::TransportAny, {}};
-  if (text == "sync:") return {RequestKind::Sync, {}};
   if (text == "capability:") return {RequestKind::Capability, {}};
   if (startsWith(text, "host:connect:")) {
     std::string_view target = text.substr(13);
@@ -269,6 +268,22 @@ std::string syncRequest(std::uint32_t id, std::string_view data) {
   return out;
 }
 
-std::string frameHeader(std::uint32_t tag, std::uint32_t length) { return syncHeader(tag, length); }
+std::uint32_t readStatReply(ByteStream& s, Deadline deadline) {
+  unsigned char reply[kSyncStatReplySize];
+  if (!readExactly(s, reply, sizeof reply, deadline) || le32(reply) != kSyncStat)
+    throw Error("malformed answer to STAT");
+  return le32(reply + 4);
+}
+
+std::optional<std::string> readSyncResult(ByteStream& s, Deadline deadline) {
+  unsigned char head[kSyncHeaderSize];
+  if (!readExactly(s, head, sizeof head, deadline)) return "the TV ended the transfer without an answer";
+  std::uint32_t id = le32(head), value = le32(head + 4);
+  if (id == kSyncOkay) return std::nullopt;
+  if (id != kSyncFail || value > kSyncFailMax) throw Error("malformed answer to a file transfer");
+  std::string why(value, '\0');
+  if (value != 0 && !readExactly(s, why.data(), value, deadline)) throw Error("the TV ended its answer early");
+  return why;
+}
 
 }  // namespace wire

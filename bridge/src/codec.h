@@ -27,6 +27,12 @@ class Error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A deadline passed before the peer sent or took what was due; the caller names the limit.
+class Timeout : public Error {
+ public:
+  using Error::Error;
+};
+
 // A byte stream with deadlines. readSome returns 0 only at end of stream and throws Error on a
 // passed deadline or an OS error; writeAll writes everything or throws.
 class ByteStream {
@@ -90,13 +96,16 @@ std::optional<std::size_t> parseHex4(std::string_view digits);
 // One framed text (request, or the text after OKAY/FAIL); nullopt at a clean end of stream.
 std::optional<std::string> readFramedText(ByteStream& s, Deadline deadline);
 
-enum class RequestKind { Kill, Devices, Connect, TransportAny, Shell, Sync, Capability, Push };
+enum class RequestKind { Kill, Devices, Connect, TransportAny, Shell, Capability, Push };
 struct Request {
   RequestKind kind = RequestKind::Kill;
   std::string arg;  // Connect: "a.b.c.d:port"; Shell: the command text; Push: the remote path
 };
 // Strict: known request, well-formed argument. Throws Error with the reason otherwise.
 Request parseRequest(std::string_view text);
+
+// Decimal digits only, at most five, up to max.
+std::optional<unsigned> parseDecimal(std::string_view s, unsigned max);
 
 struct Ipv4Target {
   std::string host;  // dotted quad as written
@@ -109,8 +118,11 @@ std::optional<Ipv4Target> parseTarget(std::string_view text);
 // --- Sync sub-protocol ---
 std::string syncHeader(std::uint32_t id, std::uint32_t value);
 std::string syncRequest(std::uint32_t id, std::string_view data);
-
-// --- Server -> client stream frames ---
-std::string frameHeader(std::uint32_t tag, std::uint32_t length);
+// The TV's answer to STAT: the remote path's mode (0 when absent). Throws Error when it is
+// malformed or cut short.
+std::uint32_t readStatReply(ByteStream& s, Deadline deadline);
+// The TV's answer to DONE: nullopt for OKAY, else why the file was not written (its FAIL text,
+// or that it ended the transfer without an answer). Throws Error for a malformed answer.
+std::optional<std::string> readSyncResult(ByteStream& s, Deadline deadline);
 
 }  // namespace wire

@@ -7,6 +7,7 @@
 #include "console.h"
 #include "platform.h"
 #include "server.h"
+#include "settings.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ int run(const std::vector<std::string>& args) {
   try {
     inv = bridge::parseInvocation(args);
     port = bridge::serverPort();
+    bridge::commandLimit();
   } catch (const std::invalid_argument& e) {
     console::error(std::string("error: ") + e.what() + "\nrun 'iu help' for the commands\n");
     return 1;

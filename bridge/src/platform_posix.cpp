@@ -1,13 +1,10 @@
-#include <arpa/inet.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,70 +17,58 @@
 #include <cstring>
 #include <optional>
 
-#include "platform.h"
+#include "platform_sys.h"
 
 namespace plat {
 
-namespace {
+namespace sys {
 
-std::string errnoText(int e) { return std::strerror(e); }
+int lastError() { return errno; }
+std::string errorText(int code) { return std::strerror(code); }
+bool wouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK || code == EINPROGRESS; }
+bool interrupted(int code) { return code == EINTR; }
+bool refused(int code) { return code == ECONNREFUSED; }
+bool reset(int code) { return code == ECONNRESET; }
 
-sockaddr_in ipv4Address(const std::string& ipv4, std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  if (inet_pton(AF_INET, ipv4.c_str(), &a.sin_addr) != 1)
-    throw wire::Error("'" + ipv4 + "' is not an IPv4 address");
-  return a;
-}
-
-// Waits for one poll event on fd; false when the deadline passes first.
-bool waitFor(int fd, short events, Deadline deadline) {
+bool waitFor(Handle h, bool write, Deadline deadline) {
   while (true) {
-    pollfd p{fd, events, 0};
+    pollfd p{int(h), short(write ? POLLOUT : POLLIN), 0};
     int r = ::poll(&p, 1, wire::millisecondsLeft(deadline));
     if (r > 0) return true;
     if (r == 0) return false;
-    if (errno != EINTR) throw wire::Error("poll: " + errnoText(errno));
+    if (errno != EINTR) throw wire::Error("poll: " + sys::errorText(errno));
   }
 }
 
-}  // namespace
+Handle newTcpSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); }
+
+void setNoDelay(Handle h) {
+  int one = 1;
+  ::setsockopt(int(h), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+void closeSocket(Handle h) { ::close(int(h)); }
+
+long long receive(Handle h, void* buf, std::size_t len) { return ::recv(int(h), buf, len, 0); }
+
+long long send(Handle h, const void* buf, std::size_t len) {
+  return ::send(int(h), buf, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+int startConnect(Handle h, const sockaddr_in& to) {
+  return ::connect(int(h), reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+int connectResult(Handle h) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(int(h), SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
+}  // namespace sys
 
 void init() { ::signal(SIGPIPE, SIG_IGN); }
-
-void Socket::close() {
-  if (handle_ != -1) ::close(int(handle_));
-  handle_ = -1;
-}
-
-
-std::size_t Socket::readSome(void* buf, std::size_t len, Deadline deadline) {
-  while (true) {
-    if (!waitFor(int(handle_), POLLIN, deadline)) throw wire::Error("timed out waiting for data");
-    ssize_t n = ::recv(int(handle_), buf, len, 0);
-    if (n >= 0) return std::size_t(n);
-    // A reset is the peer closing with our data unread: for us, the end of its stream.
-    if (errno == ECONNRESET) return 0;
-    if (errno != EINTR && errno != EAGAIN) throw wire::Error("receive failed: " + errnoText(errno));
-  }
-}
-
-void Socket::writeAll(const void* buf, std::size_t len, Deadline deadline) {
-  const char* p = static_cast<const char*>(buf);
-  while (len > 0) {
-    if (!waitFor(int(handle_), POLLOUT, deadline)) throw wire::Error("timed out sending data");
-    ssize_t n = ::send(int(handle_), p, len, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      throw wire::Error("send failed: " + errnoText(errno));
-    }
-    p += n;
-    len -= std::size_t(n);
-  }
-}
-
-bool Socket::waitReadable(Deadline deadline) { return waitFor(int(handle_), POLLIN, deadline); }
 
 int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
   pollfd fds[4];
@@ -99,7 +84,7 @@ int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
     if (r == 0) return -1;
     if (r < 0) {
       if (errno == EINTR) continue;
-      throw wire::Error("poll: " + errnoText(errno));
+      throw wire::Error("poll: " + sys::errorText(errno));
     }
     for (int i = 0; i < n; ++i)
       if (fds[i].revents) return map[i];
@@ -199,52 +184,15 @@ bool peerIsSameUser(const Socket& s) {
   return (owner ? *owner : ownerByTable(peer, self)) == unsigned(::geteuid());
 }
 
-Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
-                  ConnectFailure& failure, std::string& reason) {
-  sockaddr_in a = ipv4Address(ipv4, port);
-  Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  failure = ConnectFailure::Other;
-  if (!s.valid()) {
-    reason = errnoText(errno);
-    return Socket();
-  }
-  int fd = int(s.native());
-  int r = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  if (r != 0 && errno != EINPROGRESS) {
-    failure = errno == ECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
-    reason = errnoText(errno);
-    return Socket();
-  }
-  if (r != 0) {
-    if (!waitFor(fd, POLLOUT, deadline)) {
-      failure = ConnectFailure::TimedOut;
-      reason = "connection timed out";
-      return Socket();
-    }
-    int err = 0;
-    socklen_t len = sizeof err;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-    if (err != 0) {
-      failure = err == ECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
-      reason = errnoText(err);
-      return Socket();
-    }
-  }
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  failure = ConnectFailure::None;
-  return s;
-}
-
 Listener::Listener(const std::string& ipv4, std::uint16_t port) {
-  sockaddr_in a = ipv4Address(ipv4, port);
+  sockaddr_in a = sys::ipv4Address(ipv4, port);
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw wire::Error("socket: " + errnoText(errno));
+  if (fd < 0) throw wire::Error("socket: " + sys::errorText(errno));
   handle_ = fd;
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0) {
-    std::string why = errnoText(errno);
+    std::string why = sys::errorText(errno);
     ::close(fd);
     handle_ = -1;
     throw wire::Error("cannot listen on " + ipv4 + ":" + std::to_string(port) + ": " + why);
@@ -265,8 +213,7 @@ Socket Listener::accept() {
   while (true) {
     int fd = ::accept4(int(handle_), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd >= 0) {
-      int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      sys::setNoDelay(fd);
       return Socket(fd);
     }
     if (errno != EINTR && errno != ECONNABORTED) ::usleep(10000);
@@ -277,12 +224,12 @@ bool spawnServer(const std::function<int(const std::string& readyToken)>& serve,
                  const std::vector<std::string>&, Deadline deadline, std::string& reason) {
   int ready[2];
   if (::pipe2(ready, O_CLOEXEC) != 0) {
-    reason = "pipe: " + errnoText(errno);
+    reason = "pipe: " + sys::errorText(errno);
     return false;
   }
   pid_t pid = ::fork();
   if (pid < 0) {
-    reason = "fork: " + errnoText(errno);
+    reason = "fork: " + sys::errorText(errno);
     ::close(ready[0]);
     ::close(ready[1]);
     return false;
@@ -351,17 +298,17 @@ bool InputFile::open(const std::string& path, std::string& reason) {
   // after, as the name may have been replaced in between. O_NONBLOCK keeps that open from waiting.
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
-    reason = errnoText(errno);
+    reason = sys::errorText(errno);
     return false;
   }
   reason = notPushable(st);
   if (!reason.empty()) return false;
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    reason = errnoText(errno);
+    reason = sys::errorText(errno);
     return false;
   }
-  reason = ::fstat(fd, &st) != 0 ? errnoText(errno) : notPushable(st);
+  reason = ::fstat(fd, &st) != 0 ? sys::errorText(errno) : notPushable(st);
   if (!reason.empty()) {
     ::close(fd);
     return false;
@@ -382,7 +329,7 @@ std::size_t InputFile::read(void* buf, std::size_t len) {
       return std::size_t(n);
     }
     if (n == 0) throw wire::Error("the file shrank while it was read");
-    if (errno != EINTR) throw wire::Error(errnoText(errno));
+    if (errno != EINTR) throw wire::Error(sys::errorText(errno));
   }
 }
 

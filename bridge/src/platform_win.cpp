@@ -1,5 +1,5 @@
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "platform_sys.h"
+
 #include <windows.h>
 #include <iphlpapi.h>
 
@@ -8,8 +8,6 @@
 #include <climits>
 #include <cstdio>
 #include <vector>
-
-#include "platform.h"
 
 namespace plat {
 
@@ -43,83 +41,73 @@ std::string errorText(DWORD code) {
   return text;
 }
 
-sockaddr_in ipv4Address(const std::string& ipv4, std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  if (inet_pton(AF_INET, ipv4.c_str(), &a.sin_addr) != 1)
-    throw wire::Error("'" + ipv4 + "' is not an IPv4 address");
-  return a;
-}
+}  // namespace
 
-// Waits until the socket is readable (or writable); false when the deadline passes first.
-bool waitFor(SOCKET s, bool write, Deadline deadline) {
+namespace sys {
+
+int lastError() { return WSAGetLastError(); }
+std::string errorText(int code) { return plat::errorText(DWORD(code)); }
+bool wouldBlock(int code) { return code == WSAEWOULDBLOCK || code == WSAEINPROGRESS; }
+bool interrupted(int code) { return code == WSAEINTR; }
+bool refused(int code) { return code == WSAECONNREFUSED; }
+bool reset(int code) { return code == WSAECONNRESET || code == WSAECONNABORTED; }
+
+bool waitFor(Handle h, bool write, Deadline deadline) {
   fd_set set;
   FD_ZERO(&set);
-  FD_SET(s, &set);
+  FD_SET(SOCKET(h), &set);
+  // A failed connect shows in the error set, not as writable.
   fd_set errors = set;
   int ms = wire::millisecondsLeft(deadline);
   timeval tv{ms / 1000, (ms % 1000) * 1000};
   int r = select(0, write ? nullptr : &set, write ? &set : nullptr, &errors, &tv);
-  if (r == SOCKET_ERROR) throw wire::Error("select: " + errorText(DWORD(WSAGetLastError())));
+  if (r == SOCKET_ERROR) throw wire::Error("select: " + errorText(WSAGetLastError()));
   return r > 0;
 }
 
-SOCKET newSocket() {
+Handle newTcpSocket() {
   SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-  if (s == INVALID_SOCKET) return s;
+  if (s == INVALID_SOCKET) return -1;
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-  return s;
-}
-
-void setNonBlocking(SOCKET s) {
   u_long on = 1;
   ioctlsocket(s, FIONBIO, &on);
-  BOOL nodelay = TRUE;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&nodelay), sizeof nodelay);
+  return Handle(s);
 }
 
-}  // namespace
+void setNoDelay(Handle h) {
+  BOOL nodelay = TRUE;
+  setsockopt(SOCKET(h), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&nodelay), sizeof nodelay);
+}
+
+void closeSocket(Handle h) { closesocket(SOCKET(h)); }
+
+long long receive(Handle h, void* buf, std::size_t len) {
+  int n = recv(SOCKET(h), static_cast<char*>(buf), int(std::min<std::size_t>(len, INT_MAX)), 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+long long send(Handle h, const void* buf, std::size_t len) {
+  int n = ::send(SOCKET(h), static_cast<const char*>(buf), int(std::min<std::size_t>(len, INT_MAX)), 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int startConnect(Handle h, const sockaddr_in& to) {
+  return connect(SOCKET(h), reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR ? -1 : 0;
+}
+
+int connectResult(Handle h) {
+  int err = 0;
+  int len = sizeof err;
+  if (getsockopt(SOCKET(h), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) return WSAGetLastError();
+  return err;
+}
+
+}  // namespace sys
 
 void init() {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
 }
-
-void Socket::close() {
-  if (handle_ != -1) closesocket(SOCKET(handle_));
-  handle_ = -1;
-}
-
-
-std::size_t Socket::readSome(void* buf, std::size_t len, Deadline deadline) {
-  while (true) {
-    if (!waitFor(SOCKET(handle_), false, deadline)) throw wire::Error("timed out waiting for data");
-    int n = recv(SOCKET(handle_), static_cast<char*>(buf), int(std::min<std::size_t>(len, INT_MAX)), 0);
-    if (n >= 0) return std::size_t(n);
-    int e = WSAGetLastError();
-    // A reset is the peer closing with our data unread: for us, the end of its stream.
-    if (e == WSAECONNRESET || e == WSAECONNABORTED) return 0;
-    if (e != WSAEWOULDBLOCK && e != WSAEINTR) throw wire::Error("receive failed: " + errorText(DWORD(e)));
-  }
-}
-
-void Socket::writeAll(const void* buf, std::size_t len, Deadline deadline) {
-  const char* p = static_cast<const char*>(buf);
-  while (len > 0) {
-    if (!waitFor(SOCKET(handle_), true, deadline)) throw wire::Error("timed out sending data");
-    int n = send(SOCKET(handle_), p, int(std::min<std::size_t>(len, INT_MAX)), 0);
-    if (n == SOCKET_ERROR) {
-      int e = WSAGetLastError();
-      if (e == WSAEWOULDBLOCK || e == WSAEINTR) continue;
-      throw wire::Error("send failed: " + errorText(DWORD(e)));
-    }
-    p += n;
-    len -= std::size_t(n);
-  }
-}
-
-bool Socket::waitReadable(Deadline deadline) { return waitFor(SOCKET(handle_), false, deadline); }
 
 int waitAnyReadable(Socket* const* sockets, int count, Deadline deadline) {
   fd_set set;
@@ -185,46 +173,13 @@ bool peerIsSameUser(const Socket& s) {
   return them && us && EqualSid(them, us);
 }
 
-Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
-                  ConnectFailure& failure, std::string& reason) {
-  sockaddr_in a = ipv4Address(ipv4, port);
-  failure = ConnectFailure::Other;
-  SOCKET raw = newSocket();
-  if (raw == INVALID_SOCKET) {
-    reason = errorText(DWORD(WSAGetLastError()));
-    return Socket();
-  }
-  Socket s{std::intptr_t(raw)};
-  setNonBlocking(raw);
-  if (connect(raw, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) {
-    int e = WSAGetLastError();
-    if (e != WSAEWOULDBLOCK) {
-      failure = e == WSAECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
-      reason = errorText(DWORD(e));
-      return Socket();
-    }
-    if (!waitFor(raw, true, deadline)) {
-      failure = ConnectFailure::TimedOut;
-      reason = "connection timed out";
-      return Socket();
-    }
-    int err = 0;
-    int len = sizeof err;
-    getsockopt(raw, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
-    if (err != 0) {
-      failure = err == WSAECONNREFUSED ? ConnectFailure::Refused : ConnectFailure::Other;
-      reason = errorText(DWORD(err));
-      return Socket();
-    }
-  }
-  failure = ConnectFailure::None;
-  return s;
-}
-
 Listener::Listener(const std::string& ipv4, std::uint16_t port) {
-  sockaddr_in a = ipv4Address(ipv4, port);
-  SOCKET s = newSocket();
+  sockaddr_in a = sys::ipv4Address(ipv4, port);
+  SOCKET s = SOCKET(sys::newTcpSocket());
   if (s == INVALID_SOCKET) throw wire::Error("socket: " + errorText(DWORD(WSAGetLastError())));
+  // accept() waits for the next client.
+  u_long off = 0;
+  ioctlsocket(s, FIONBIO, &off);
   // Exclusive, so that a second server cannot take the port from under the first.
   BOOL on = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
@@ -253,7 +208,9 @@ Socket Listener::accept() {
     SOCKET c = ::accept(SOCKET(handle_), nullptr, nullptr);
     if (c != INVALID_SOCKET) {
       SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
-      setNonBlocking(c);
+      u_long on = 1;
+      ioctlsocket(c, FIONBIO, &on);
+      sys::setNoDelay(sys::Handle(c));
       return Socket(std::intptr_t(c));
     }
     Sleep(10);

@@ -129,12 +129,11 @@ TEST(Codec, ParsesRequestsStrictly) {
   EXPECT_EQ(wire::parseRequest("host:connect:192.168.1.66:26101").arg, "192.168.1.66:26101");
   EXPECT_EQ(wire::parseRequest("shell:0 applist").arg, "0 applist");
   EXPECT_EQ(wire::parseRequest("host:kill").kind, wire::RequestKind::Kill);
-  EXPECT_EQ(wire::parseRequest("sync:").kind, wire::RequestKind::Sync);
   EXPECT_EQ(wire::parseRequest("push:/opt/usr/apps/tmp/a.wgt").arg, "/opt/usr/apps/tmp/a.wgt");
   for (const std::string& bad : std::vector<std::string>{"host:connect:1.2.3.4&echo X:26101", "host:connect:1.2.3:26101",
                           "host:connect:256.1.1.1:26101", "host:connect:1.2.3.4:0",
                           "host:connect:1.2.3.4:65536", "host:connect::26101", "shell:", "host:kil",
-                          "host:version2", "", "push:",
+                          "host:version2", "", "push:", "sync:",
                           "push:" + std::string(1025, 'a'), std::string("push:/a\0b", 9)})
     EXPECT_THROW(wire::parseRequest(bad), wire::Error) << bad;
 }
