@@ -109,24 +109,23 @@ class Relay {
       : frames_(s), limit_(limit + bounds::kServerReply), end_(wire::after(limit_)) {}
 
   std::size_t read(void* buf, std::size_t len) {
-    return pumped([&] { return frames_.readSome(buf, len, due()); });
+    return pumped([&](wire::Deadline due) { return frames_.readSome(buf, len, due); });
   }
   bool readExactly(void* buf, std::size_t len) {
-    return pumped([&] { return wire::readExactly(frames_, buf, len, due()); });
+    return pumped([&](wire::Deadline due) { return wire::readExactly(frames_, buf, len, due); });
   }
   wire::PushEvent pushEvent() {
-    return pumped([&] { return wire::readPushEvent(frames_, due()); });
+    return pumped([&](wire::Deadline due) { return wire::readPushEvent(frames_, due); });
   }
 
  private:
-  wire::Deadline due() const { return std::min(wire::after(bounds::kStreamIdle), end_); }
-
   template <class Read>
-  auto pumped(Read read) -> decltype(read()) {
+  auto pumped(Read read) -> decltype(read(wire::Deadline())) {
+    const wire::Deadline idle = wire::after(bounds::kStreamIdle);
     try {
-      return read();
+      return read(std::min(idle, end_));
     } catch (const wire::Timeout&) {
-      if (wire::Clock::now() >= end_) fail("the server sent no end within " + seconds(limit_));
+      if (end_ <= idle) fail("the server sent no end within " + seconds(limit_));
       fail("the server sent nothing for " + seconds(bounds::kStreamIdle));
     }
   }

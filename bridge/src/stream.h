@@ -35,7 +35,7 @@ class Stream : public wire::ByteStream {
   // when it does not confirm.
   bool close();
   bool closed() const { return closed_; }
-  bool pastLimit() const { return wire::Clock::now() >= end_; }
+  bool pastLimit() const { return pastLimit_; }
   bool answered() const { return !inbox_.empty(); }
 
  private:
@@ -52,6 +52,7 @@ class Stream : public wire::ByteStream {
   std::string inbox_;
   bool unacked_ = false;  // our last WRTE awaits its OKAY
   bool closed_ = false;   // the TV sent CLSE
+  bool pastLimit_ = false;
 };
 
 }  // namespace bridge

@@ -53,4 +53,34 @@ TEST(Args, BadCommandLinesAreRefused) {
     EXPECT_THROW(bridge::parseInvocation(argv), std::invalid_argument) << argv.size();
 }
 
+TEST(Args, AConnectWithoutPortGetsTheTvsPort) {
+  EXPECT_EQ(bridge::parseInvocation({"connect", "10.0.0.7"}).target, "10.0.0.7:26101");
+}
+
+// Texts the server or the TV would not take are refused where they are made, naming the limit:
+// once they went out as requests whose length field overflowed.
+TEST(Args, TextsOverTheirLimitsAreRefusedWithTheLimit) {
+  const std::string shellFits(2042 - 2, 'a');  // "0 " + the rest: "shell:" + 2042 = 2048 bytes
+  EXPECT_NO_THROW(bridge::parseInvocation({"shell", "0", shellFits}));
+  struct Case {
+    std::vector<std::string> argv;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"shell", "0", shellFits + "a"}, "the shell command is 2043 bytes long, more than the 2042 the server takes"},
+      {{"connect", std::string(100 * 1024, '1')}, "'" + std::string(64, '1') + "...' is not an IPv4 address"},
+      {{"connect", "1.2.3.4 & del *"}, "'1.2.3.4 & del *' is not an IPv4 address"},
+      {{"connect", "1.2.3.4:65536"}, "is not an IPv4 address"},
+      {{"push", "a", "/" + std::string(1024, 'r')}, "the remote path is 1025 bytes long, more than the 1024 the TV takes"},
+  };
+  for (const auto& c : cases) {
+    try {
+      bridge::parseInvocation(c.argv);
+      ADD_FAILURE() << c.says;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace

@@ -1,33 +1,15 @@
 // The wire codec byte for byte, and its strictness towards what comes from the network.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <vector>
-#include <cstring>
 
+#include "chunked_stream.h"
 #include "codec.h"
 #include "wire.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-// Feeds a fixed byte string in chunks of a given size, as a socket may deliver it.
-class ChunkedStream : public wire::ByteStream {
- public:
-  ChunkedStream(std::string bytes, std::size_t chunk) : bytes_(std::move(bytes)), chunk_(chunk) {}
-  std::size_t readSome(void* buf, std::size_t len, wire::Deadline) override {
-    std::size_t n = std::min({len, chunk_, bytes_.size() - pos_});
-    std::memcpy(buf, bytes_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-  void writeAll(const void*, std::size_t, wire::Deadline) override {}
-
- private:
-  std::string bytes_;
-  std::size_t chunk_, pos_ = 0;
-};
 
 const auto kSoon = wire::Clock::now() + std::chrono::seconds(5);
 

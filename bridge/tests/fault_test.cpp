@@ -1,106 +1,117 @@
-// A TV that fails in each way tvsim can act out, or a peer that is no TV at all: every
-// invocation ends within its bound with a message that says what happened, and the server goes
-// on serving the next command.
+// A TV that fails in each way tvsim can act out, or one acted out by a script (garbage, lock
+// state packets at any moment, streams without end, packets for ids never opened): every
+// invocation ends within its bound with a message that names the TV and what happened, and the
+// server goes on serving the next command.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "codec.h"
 #include "harness.h"
+#include "scripted_tv.h"
 #include "wire.h"
 
 namespace {
 
+using harness::Link;
+
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A peer on loopback that answers each of the first reads with the next piece of a script,
-// then closes.
-class FakePeer {
- public:
-  explicit FakePeer(std::vector<std::string> replies) : replies_(std::move(replies)) {
-    fd_ = harness::bindLoopback(port_);
-    ::listen(fd_, 4);
-    thread_ = std::thread([this] {
-      int c = ::accept(fd_, nullptr, nullptr);
-      if (c < 0) return;
-      char buf[4096];
-      for (const auto& reply : replies_) {
-        if (::recv(c, buf, sizeof buf, 0) <= 0) break;
-        ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
-      }
-      ::close(c);
-      std::lock_guard<std::mutex> lock(m_);
-      closed_ = true;
-      cv_.notify_all();
-    });
-  }
-  // True once the peer has closed its side, within a bounded wait.
-  bool waitClosed() {
-    std::unique_lock<std::mutex> lock(m_);
-    return cv_.wait_for(lock, std::chrono::seconds(5), [this] { return closed_; });
-  }
-  ~FakePeer() {
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    thread_.join();
-  }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  std::vector<std::string> replies_;
-  int fd_ = -1, port_ = 0;
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool closed_ = false;
-  std::thread thread_;
-};
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 struct Fault {
-  const char* name;
-  std::vector<std::string> tvsimArgs;  // empty: a scripted FakePeer instead of tvsim
-  std::vector<std::string> peerScript;
-  std::vector<std::string> invocation;  // what is run after connecting ("connect" runs alone)
-  std::string message;                  // in stderr; {tv} stands for the TV's address
-  double bound;                         // seconds
+  const char* name = "";
+  std::vector<std::string> tvsimArgs = {};      // tvsim with these arguments, or else
+  harness::ScriptedTv::Script script = {};      // a TV acted out by this script
+  bool scriptEndsFirst = false;                 // the script ends before the command runs
+  std::map<std::string, std::string> env = {};  // for iu and the server it starts
+  std::vector<std::string> invocation = {};     // run after connecting ("connect" runs alone)
+  std::string message = {};                     // in stderr; {tv} stands for the TV's address
+  double bound = 3;                           // seconds
+  bool tvStays = false;                       // `devices` still lists the TV afterwards
 };
 
-std::string cnxnReply() {
-  return wire::encodePacket(wire::kCnxn, wire::kDeviceVersion, 4096, wire::deviceBanner("FAKE", false));
-}
-
 const std::string kPush = "/home/owner/share/tmp/sdk_tools/tmp/x.wgt";
+const std::vector<std::string> kShell = {"shell", "0", "applist"};
 
 const Fault kFaults[] = {
-    {"CloseOnAccept", {"--fault", "close-on-accept"}, {}, {"connect"},
-     "error: failed to connect to {tv}: the TV closed the connection without a handshake", 3},
-    {"NoHandshakeReply", {"--fault", "no-handshake"}, {}, {"connect"},
-     "error: failed to connect to {tv}: no handshake reply within 5 s", 7},
-    {"CorruptHeader", {"--fault", "corrupt-header"}, {}, {"connect"},
-     "error: failed to connect to {tv}: handshake failed: bad packet magic", 3},
-    {"GarbageInsteadOfHandshake", {}, {"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"}, {"connect"},
-     "error: failed to connect to {tv}: handshake failed: bad packet magic", 3},
-    {"RefuseService", {"--fault", "refuse-service"}, {}, {"shell", "0", "applist"},
-     "error: closed ({tv} refused the service)", 3},
-    {"StallAfterOpen", {"--fault", "stall"}, {}, {"shell", "0", "applist"},
-     "error: shell: device {tv}: no data from the TV for 12 s", 15},
-    {"StallDuringPush", {"--fault", "stall"}, {}, {"push", "{file}", kPush},
-     "error: push: device {tv}: no data from the TV for 12 s", 15},
-    {"FailPush", {"--fault", "fail-push"}, {}, {"push", "{file}", kPush},
-     "error: failed to close '" + kPush + "': No space left on device", 3},
-    {"GarbageInAStream", {}, {cnxnReply(), std::string(24, '\x5a')}, {"shell", "0", "applist"},
-     "error: shell: device {tv}: bad packet magic", 3},
-    {"OversizedPacketInAStream", {},
-     {cnxnReply(), wire::encodePacket(wire::kOkay, 1, 1, {}).replace(12, 4, std::string("\x00\x00\x10\x00", 4))},
-     {"shell", "0", "applist"},
-     "error: shell: device {tv}: packet payload of 1048576 bytes exceeds the limit of 262144", 3},
-    {"ClosesInAStream", {}, {cnxnReply(), wire::encodePacket(wire::kOkay, 5, 1, {})},
-     {"shell", "0", "applist"}, "error: shell: device {tv}: the TV closed the connection", 3},
-    {"GoneBetweenCommands", {}, {cnxnReply()}, {"shell", "0", "applist"}, "error: target not found", 3},
+    {.name = "CloseOnAccept", .tvsimArgs = {"--fault", "close-on-accept"}, .invocation = {"connect"},
+     .message = "error: failed to connect to {tv}: the TV closed the connection without a handshake"},
+    {.name = "NoHandshakeReply", .tvsimArgs = {"--fault", "no-handshake"}, .invocation = {"connect"},
+     .message = "error: failed to connect to {tv}: no handshake reply within 5 s", .bound = 7},
+    {.name = "CorruptHeader", .tvsimArgs = {"--fault", "corrupt-header"}, .invocation = {"connect"},
+     .message = "error: failed to connect to {tv}: handshake failed: bad packet magic"},
+    {.name = "GarbageInsteadOfHandshake",
+     .script = [](Link& l) { l.next(), l.sendRaw("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"); },
+     .invocation = {"connect"}, .message = "error: failed to connect to {tv}: handshake failed: bad packet magic"},
+    {.name = "RefuseService", .tvsimArgs = {"--fault", "refuse-service"}, .invocation = kShell,
+     .message = "error: closed ({tv} refused the service)", .tvStays = true},
+    {.name = "StallAfterOpen", .tvsimArgs = {"--fault", "stall"}, .invocation = kShell,
+     .message = "error: shell: device {tv}: no data from the TV for 12 s", .bound = 15},
+    {.name = "StallDuringPush", .tvsimArgs = {"--fault", "stall"}, .invocation = {"push", "{file}", kPush},
+     .message = "error: push: device {tv}: no data from the TV for 12 s", .bound = 15},
+    {.name = "FailPush", .tvsimArgs = {"--fault", "fail-push"}, .invocation = {"push", "{file}", kPush},
+     .message = "error: failed to close '" + kPush + "': No space left on device", .tvStays = true},
+    {.name = "GarbageInAStream",
+     .script = [](Link& l) { l.handshake(), l.next(), l.sendRaw(std::string(24, '\x5a')), l.hold(); },
+     .invocation = kShell, .message = "error: shell: device {tv}: bad packet magic"},
+    {.name = "OversizedPacketInAStream",
+     .script =
+         [](Link& l) {
+           l.handshake(), l.next();
+           l.sendRaw(wire::encodePacket(wire::kOkay, 1, 1, {}).replace(12, 4, std::string("\x00\x00\x10\x00", 4)));
+           l.hold();
+         },
+     .invocation = kShell,
+     .message = "error: shell: device {tv}: packet payload of 1048576 bytes exceeds the limit of 262144"},
+    {.name = "ClosesInAStream", .script = [](Link& l) { l.handshake(), l.acceptOpen(); }, .invocation = kShell,
+     .message = "error: shell: device {tv}: the TV closed the connection"},
+    {.name = "GoneBetweenCommands", .script = [](Link& l) { l.handshake(); }, .scriptEndsFirst = true,
+     .invocation = kShell, .message = "error: target not found"},
+    // Output that never ends, each piece well within the stall bound: the command's limit ends
+    // it, and a TV that then closes the stream as asked stays connected.
+    {.name = "EndlessShellStream",
+     .script =
+         [](Link& l) {
+           l.handshake();
+           for (std::uint32_t id = l.acceptOpen(); l.write(id, "app_id[x] installing[50]\n");) pause(50);
+           l.hold();
+         },
+     .env = {{"IU_COMMAND_LIMIT", "2"}}, .invocation = kShell,
+     .message = "error: shell: device {tv}: the command ran longer than its limit of 2 s", .bound = 5, .tvStays = true},
+    // Acks that come, but too slowly for the file ever to arrive: the push's limit (its base
+    // plus the size at the slowest rate, 2 + 4 s for 300,000 bytes) ends it.
+    {.name = "PushTooSlowForItsLimit",
+     .script =
+         [](Link& l) {
+           l.handshake();
+           std::uint32_t id = l.acceptOpen();
+           for (wire::Packet p = l.next(); p.command != wire::kClse; p = l.next()) {
+             if (p.command != wire::kWrte) continue;  // the PC's ack of our STAT answer
+             pause(500);
+             l.send(wire::kOkay, Link::kTvId, id);
+             if (p.payload.substr(0, 4) == "STAT") l.send(wire::kWrte, Link::kTvId, id, wire::syncHeader(wire::kSyncStat, 0) + std::string(8, '\0'));
+           }
+           l.send(wire::kClse, Link::kTvId, id);
+           l.hold();
+         },
+     .env = {{"IU_COMMAND_LIMIT", "2"}}, .invocation = {"push", "{file}", kPush},
+     .message = "error: push: device {tv}: the push ran longer than its limit of 6 s", .bound = 9, .tvStays = true},
+    // Packets for ids the PC never opened and lock-state packets, while this stream stalls:
+    // none of them restarts the stall timer.
+    {.name = "UnknownIdsDuringAStall",
+     .script =
+         [](Link& l) {
+           l.handshake();
+           l.acceptOpen();
+           while (true) {
+             l.send(wire::kWrte, Link::kTvId, 999, "late output");
+             l.send(wire::kOkay, Link::kTvId, 998);
+             l.send(wire::kStat, 1, 0);
+             pause(200);
+           }
+         },
+     .invocation = kShell, .message = "error: shell: device {tv}: no data from the TV for 12 s", .bound = 15},
 };
 
 void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
@@ -115,26 +126,26 @@ class Faults : public ::testing::TestWithParam<Fault> {};
 TEST_P(Faults, EndInTimeWithAReasonAndTheServerGoesOn) {
   const Fault& f = GetParam();
   std::string dir = harness::tempDir("fault");
-  std::unique_ptr<harness::TvSim> tv;
-  std::unique_ptr<FakePeer> peer;
+  std::unique_ptr<harness::TvSim> tvsim;
+  std::unique_ptr<harness::ScriptedTv> scripted;
   std::string address;
-  if (!f.tvsimArgs.empty()) {
-    tv = std::make_unique<harness::TvSim>(f.tvsimArgs, dir + "/state");
-    address = tv->address();
+  if (f.script) {
+    scripted = std::make_unique<harness::ScriptedTv>(f.script);
+    address = scripted->address();
   } else {
-    peer = std::make_unique<FakePeer>(f.peerScript);
-    address = peer->address();
+    tvsim = std::make_unique<harness::TvSim>(f.tvsimArgs, dir + "/state");
+    address = tvsim->address();
   }
   harness::writeFile(dir + "/x.wgt", std::string(300000, 'x'));
   harness::Bridge b;
+  b.env.insert(f.env.begin(), f.env.end());
   harness::Result r;
   if (f.invocation[0] == "connect") {
     r = b.iu({"connect", address});
   } else {
     ASSERT_EQ(b.iu({"connect", address}).status, 0);
-    // A peer whose script ends with the handshake is gone before the command, not during it.
-    if (peer && f.peerScript.size() == 1) {
-      ASSERT_TRUE(peer->waitClosed());
+    if (f.scriptEndsFirst) {
+      ASSERT_TRUE(scripted->waitEnded());
     }
     std::vector<std::string> args;
     for (const auto& a : f.invocation) args.push_back(fill(a, "{file}", dir + "/x.wgt"));
@@ -150,12 +161,60 @@ TEST_P(Faults, EndInTimeWithAReasonAndTheServerGoesOn) {
   EXPECT_EQ(list.status, 0);
   EXPECT_TRUE(has(list.out, "List of devices attached \n"));
   EXPECT_FALSE(has(list.out, "* Server is not running")) << list.out;
+  EXPECT_EQ(has(list.out, address), f.tvStays) << list.out;
   auto again = b.iu({"connect", healthy.address()});
   EXPECT_TRUE(has(again.out, "connected to " + healthy.address())) << again.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Faults, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A TV broadcasts its lock state whenever it changes: before a command, inside one, between two.
+// None of that drops it, cuts a stream short or is lost for `devices`.
+TEST(LockState, PacketsAnywhereKeepTheTvAndShowInDevices) {
+  harness::ScriptedTv tv([](Link& l) {
+    l.handshake(false);
+    l.send(wire::kStat, 1, 0);  // before any command
+    std::uint32_t id = l.acceptOpen();
+    l.write(id, "one\n");
+    l.send(wire::kStat, 0, 0);  // inside
+    l.write(id, "two\n");
+    l.send(wire::kStat, 1, 0);
+    l.close(id);
+    l.send(wire::kStat, 0, 0);  // between
+    id = l.acceptOpen();
+    l.send(wire::kStat, 1, 0);
+    l.send(wire::kStat, 0, 0);
+    l.write(id, "three\n");
+    l.close(id);
+    l.hold();
+  });
+  harness::Bridge b;
+  ASSERT_EQ(b.iu({"connect", tv.address()}).status, 0);
+  std::string serial = tv.address() + std::string(20 - tv.address().size(), ' ');
+  EXPECT_EQ(b.iu({"devices"}).out, "List of devices attached \n" + serial + "\tlocked    \tFAKE\n");
+  auto r = b.iu(kShell);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "one\ntwo\n");
+  r = b.iu(kShell);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "three\n");
+  EXPECT_EQ(b.iu({"devices"}).out, "List of devices attached \n" + serial + "\tdevice    \tFAKE\n");
+}
+
+// tvsim broadcasting its lock state around and inside every command: the whole install works.
+TEST(LockState, AnInstallOnABroadcastingTv) {
+  std::string dir = harness::tempDir("lock-broadcast");
+  harness::TvSim tv({"--lock-broadcast", "toggle", "--install-duration", "1.5"}, dir + "/state");
+  harness::Bridge b;
+  ASSERT_EQ(b.iu({"connect", tv.address()}).status, 0);
+  for (int i = 0; i < 2; ++i) {
+    auto r = b.iu({"shell", "0", "vd_appinstall", "N75lVtaOnD.TestApp", "/opt/usr/apps/tmp/none.wgt;", "echo", "cmd_ret:$?;"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "cmd_ret:")) << r.out;
+  }
+  EXPECT_TRUE(has(b.iu({"devices"}).out, "\tdevice    \t")) << "the TV is gone";
+}
 
 // The TV's failure lines for an installation, one per code it can report.
 TEST(InstallFailures, EachCodePrintsTheTvsLine) {

@@ -2,10 +2,18 @@
 // the cases around them.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <random>
 
+#include "failure.h"
 #include "harness.h"
+#include "wire.h"
 
 namespace {
 
@@ -241,6 +249,78 @@ TEST_F(Tool, PushOfAMissingFile) {
   EXPECT_EQ(r.err, "error: push: cannot open '" + dir + "/none.wgt': No such file or directory\n");
 }
 
+// Anything but a regular file would hold the TV for ever (a pipe waits for a writer, a device
+// never ends): refused at once, and the TV is free for the next command.
+TEST_F(Tool, PushRefusesWhatIsNotARegularFile) {
+  TvSim tv({}, dir + "/state");
+  ASSERT_EQ(b.iu({"connect", tv.address()}).status, 0);
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, const char*> cases[] = {
+      {fifo, "not a regular file (a pipe or a device)"},
+      {"/dev/zero", "not a regular file (a pipe or a device)"},
+      {dir, "a folder, not a file"},
+  };
+  for (const auto& [local, why] : cases) {
+    auto r = b.iu({"push", local, std::string(k2019.uploadFolder) + "/x"}, std::chrono::seconds(5));
+    EXPECT_EQ(r.status, 1) << local;
+    EXPECT_EQ(r.err, "error: push: cannot open '" + local + "': " + why + "\n");
+    EXPECT_LT(r.seconds, 1.0) << local;
+  }
+  auto r = b.iu({"shell", "0", "applist"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.seconds, 1.0);
+}
+
+// Bytes sent straight to the server's port, and all it answers until it closes.
+std::string askServer(int port, const std::string& bytes) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(std::uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size())) {
+    pollfd p{s, POLLIN, 0};
+    char buf[4096];
+    for (ssize_t n; ::poll(&p, 1, 5000) > 0 && (n = ::recv(s, buf, sizeof buf, 0)) > 0;) reply.append(buf, std::size_t(n));
+  }
+  ::close(s);
+  return reply;
+}
+
+// Push requests that our client never sends, from another program on this PC: each gets a
+// FAIL with the reason, none holds the TV.
+TEST_F(Tool, TheServerAnswersEveryBadPushRequestWithAReason) {
+  TvSim tv({}, dir + "/state");
+  ASSERT_EQ(b.iu({"connect", tv.address()}).status, 0);
+  const std::string fifo = dir + "/fifo", remote = "push:/opt/usr/apps/tmp/x";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto send = [](const std::string& path) { return wire::syncRequest(wire::kSyncSend, path); };
+  const std::pair<std::string, std::string> cases[] = {
+      {wire::encodeRequest(remote) + send(fifo), "cannot open '" + fifo + "': not a regular file"},
+      {wire::encodeRequest(remote) + send("/dev/zero"), "cannot open '/dev/zero': not a regular file"},
+      {wire::encodeRequest(remote) + send(dir), "a folder, not a file"},
+      {wire::encodeRequest("push:") + send(dir + "/a"), "not a remote path of 1 to 1024 bytes"},
+      {wire::encodeRequest(std::string("push:/a\0b", 9)) + send(dir + "/a"), "not a remote path of 1 to 1024 bytes"},
+      {wire::encodeRequest(remote) + send(""), "malformed local path after push"},
+      {wire::encodeRequest(remote) + send(std::string("/tmp/a\0b", 8)), "local path holds a NUL byte"},
+  };
+  int port = std::stoi(b.env["IU_SERVER_PORT"]);
+  for (const auto& [request, why] : cases) {
+    auto started = std::chrono::steady_clock::now();
+    std::string reply = askServer(port, wire::encodeRequest("host:transport-any") + request);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << why;
+    ASSERT_GE(reply.size(), 12u) << why << ": '" << reply << "'";
+    EXPECT_EQ(reply.substr(0, 8), "OKAYFAIL") << why;
+    EXPECT_TRUE(has(wire::decodeFailure(reply.substr(12)).detail, why)) << reply;
+  }
+  auto r = b.iu({"shell", "0", "applist"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.seconds, 1.0);
+}
+
 TEST_F(Tool, CapabilityOfEachGeneration) {
   TvSim tv2016({"--generation", "2016"}, dir + "/a");
   TvSim tv2019({"--generation", "2019"}, dir + "/b");
@@ -268,6 +348,14 @@ TEST_F(Tool, UsageErrors) {
   auto r = b.iu({"instal"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "error: unknown command 'instal'\nrun 'iu help' for the commands\n");
+  // Over-long texts are refused before any request is made, naming the limit.
+  r = b.iu({"shell", "0", std::string(2041, 'a')});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "error: the shell command is 2043 bytes long, more than the 2042 the server takes\n"
+                   "run 'iu help' for the commands\n");
+  b.env["IU_COMMAND_LIMIT"] = "3601";
+  EXPECT_TRUE(has(b.iu({"devices"}).err, "IU_COMMAND_LIMIT is not 1 to 3600 seconds"));
+  b.env.erase("IU_COMMAND_LIMIT");
   b.env["IU_SERVER_PORT"] = "26o99";
   EXPECT_TRUE(has(b.iu({"devices"}).err, "IU_SERVER_PORT is not a port number"));
 }
