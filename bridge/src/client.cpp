@@ -268,10 +268,11 @@ int runClient(const Invocation& inv) {
       case Invocation::Kind::Capability: return capability();
       default: return 1;
     }
+  } catch (const wire::Failed& e) {
+    console::error(message(e.failure(), operationName(inv.kind)) + "\n");
   } catch (const wire::Error& e) {
-    const auto* typed = dynamic_cast<const wire::Failed*>(&e);
-    console::error(message(typed ? typed->failure() : wire::Failure{wire::FailKind::Local, {}, e.what()},
-                           operationName(inv.kind)) + "\n");
+    // Whatever else failed on this side or on the wire to the server.
+    console::error(message({wire::FailKind::Local, {}, e.what()}, operationName(inv.kind)) + "\n");
   }
   return 1;
 }

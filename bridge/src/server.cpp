@@ -45,26 +45,25 @@ std::string readLocalPath(plat::Socket& c) {
 
 std::shared_ptr<Device> Server::Registry::find(const std::string& serial) {
   std::lock_guard<std::mutex> lock(m_);
-  auto it = devices_.find(serial);
-  return it == devices_.end() ? nullptr : it->second;
+  for (const auto& d : devices_)
+    if (d->serial() == serial) return d;
+  return nullptr;
 }
 
 std::vector<std::shared_ptr<Device>> Server::Registry::all() {
   std::lock_guard<std::mutex> lock(m_);
-  std::vector<std::shared_ptr<Device>> out;
-  for (auto& [serial, d] : devices_) out.push_back(d);
-  return out;
+  return devices_;
 }
 
 void Server::Registry::put(std::shared_ptr<Device> d) {
   std::lock_guard<std::mutex> lock(m_);
-  devices_[d->serial()] = std::move(d);
+  std::erase_if(devices_, [&](const auto& held) { return held->serial() == d->serial(); });
+  devices_.push_back(std::move(d));
 }
 
 void Server::Registry::drop(const std::shared_ptr<Device>& d) {
   std::lock_guard<std::mutex> lock(m_);
-  auto it = devices_.find(d->serial());
-  if (it != devices_.end() && it->second == d) devices_.erase(it);
+  std::erase(devices_, d);
   trace::note("server", "dropped " + d->serial());
 }
 

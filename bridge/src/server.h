@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,7 +23,7 @@ class Server {
   [[noreturn]] void run(const std::string& readyToken);
 
  private:
-  // The TVs held, by serial.
+  // The TVs held: a handful at most, one per serial.
   class Registry {
    public:
     std::shared_ptr<Device> find(const std::string& serial);
@@ -34,7 +33,7 @@ class Server {
 
    private:
     std::mutex m_;
-    std::map<std::string, std::shared_ptr<Device>> devices_;
+    std::vector<std::shared_ptr<Device>> devices_;
   };
 
   void serve(plat::Socket c);
