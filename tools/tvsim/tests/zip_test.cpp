@@ -10,9 +10,10 @@ namespace {
 TEST(Zip, ReadsStoredAndDeflatedEntries) {
   std::map<std::string, std::string> files = {{"config.xml", "<widget/>"}, {"css/style.css", std::string(5000, 'a')}};
   EXPECT_EQ(tvsim::readZip(harness::storedZip(files)).files, files);
-  // The sample as the zip program packs it: deflate, a folder entry.
-  auto z = tvsim::readZip(harness::readFile(DEFLATED_WGT));
-  EXPECT_EQ(z.files, harness::readTree(TESTDATA_DIR "/wgt"));
+  // The sample as the zip program packs it: deflate, data descriptors, folder entries.
+  std::string sample = harness::readFile(DEFLATED_WGT);
+  ASSERT_NE(sample.find("PK\x07\x08"), std::string::npos) << "the sample has no data descriptor";
+  EXPECT_EQ(tvsim::readZip(sample).files, harness::readTree(TESTDATA_DIR "/wgt"));
 }
 
 TEST(Zip, RefusesBrokenArchives) {
@@ -20,12 +21,15 @@ TEST(Zip, RefusesBrokenArchives) {
   std::string badCrc = good;
   badCrc[30 + 5] ^= 1;  // first byte of a.txt's data
   std::string escape = harness::storedZip({{"../evil", "x"}});
-  std::string twice = good;
+  // Two entries of the same name, one of them hidden behind the other once unpacked.
+  std::string twice = harness::storedZip({{"a.txt", "hello"}, {"b.txt", "other"}});
+  for (std::size_t at; (at = twice.find("b.txt")) != std::string::npos;) twice.replace(at, 5, "a.txt");
   for (const auto& [name, bytes, why] : std::vector<std::tuple<const char*, std::string, const char*>>{
            {"empty", "", "too small"},
            {"no directory", std::string(100, 'x'), "no end of central directory"},
            {"crc", badCrc, "CRC mismatch"},
            {"escape", escape, "unsafe entry name"},
+           {"duplicate", twice, "duplicate entry a.txt"},
            {"truncated", good.substr(0, good.size() - 30), "no end of central directory"}}) {
     try {
       tvsim::readZip(bytes);
