@@ -24,7 +24,7 @@ rm -rf "$demo"
 mkdir -p "$demo/tv-state" "$demo/run"
 build/native/tools/tvsim/tvsim --listen 127.0.0.1:26101 --host-pc 127.0.0.1 --generation 2019 \
   --state "$demo/tv-state" --author-ca build/native/certs/author-ca.pem \
-  --distributor-ca build/native/certs/distributor-ca.pem >"$demo/tvsim.log" 2>&1 &
+  --distributor-ca build/native/certs/distributor-ca.pem --install-duration 8 >"$demo/tvsim.log" 2>&1 &
 tvsim_pid=$!
 trap 'kill $tvsim_pid 2>/dev/null || true; velmora_stop_display' EXIT
 echo "demo: simulated TV on 127.0.0.1:26101 (log: $demo/tvsim.log, state: $demo/tv-state)"
