@@ -4,7 +4,7 @@
 
 using namespace vcl;
 
-String GetLocalIpList() {
+std::vector<String> GetLocalIpv4Addresses() {
     TIdStackLocalAddressList list;
     TIdStack::IncUsage();
     try {
@@ -15,14 +15,19 @@ String GetLocalIpList() {
     }
     TIdStack::DecUsage();
 
-    String result;
-    int appended = 0;
+    std::vector<String> addresses;
     for (int i = 0; i < list.Count(); ++i) {
         const TIdStackLocalAddress& entry = list.GetAddress(i);
-        if (entry.IPVersion() != TIdIPVersion::Id_IPv4) continue;
-        if (appended > 0) result += L"         ";
-        result += entry.IPAddress();
-        ++appended;
+        if (entry.IPVersion() == TIdIPVersion::Id_IPv4) addresses.push_back(entry.IPAddress());
+    }
+    return addresses;
+}
+
+String GetLocalIpList() {
+    String result;
+    for (const String& address : GetLocalIpv4Addresses()) {
+        if (!result.empty()) result += L"         ";
+        result += address;
     }
     return result;
 }

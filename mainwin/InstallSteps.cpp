@@ -41,9 +41,3 @@ String InstallCommandLine(int step, const TInstallSettings& s) {
     default: return String();
     }
 }
-
-bool InstallSucceeded(const std::string& installLog, const std::string& appId) {
-    return installLog.find("app_id[" + appId + "] install completed") != std::string::npos &&
-           installLog.find("install failed") == std::string::npos &&
-           installLog.find("download failed") == std::string::npos;
-}

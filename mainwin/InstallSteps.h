@@ -1,8 +1,6 @@
-// What the installation runs and how its outcome is read: the TV address check, the eleven
-// command lines with their progress increments, and the reading of the install step's log.
+// What the installation runs: the TV address check and the eleven command lines with their
+// progress increments and logs.
 #pragma once
-
-#include <string>
 
 #include "System.h"
 
@@ -24,11 +22,5 @@ struct TInstallSettings {
 // The command line of step 0 to 10, run through cmd.exe in the current directory.
 vcl::String InstallCommandLine(int step, const TInstallSettings& settings);
 
-// The step logs in the folder "doLog"; the install command's output lands in the sixth.
+// The step logs in the folder "doLog", written by the command interpreter's redirections.
 extern const wchar_t* const kStepLogs[7];
-constexpr int kInstallLog = 5;
-
-// Whether the install command's output (the bytes of its log) shows the TV installing appId:
-// its "install completed" line and no "install failed" or "download failed" line. The TV
-// prints cmd_ret:0 after a failed install too, so that line proves nothing.
-bool InstallSucceeded(const std::string& installLog, const std::string& appId);

@@ -70,6 +70,56 @@ const TLangText* BuildLangText() {
     }));
     pair(L"При установке виджета произошли ошибки. Установка не выполнена.",
          L"There were errors while installing the widget. Installation failed.");
+    pair(L"Телевизор не отвечает по адресу %ADDRESS%: он выключен, адрес введён неверно или компьютер "
+         L"находится в другой сети.\n\nПроверьте адрес телевизора (пункты 2.1-2.3 инструкции) и что компьютер "
+         L"и телевизор подключены к одной сети.",
+         L"The TV does not answer at %ADDRESS%: it is switched off, the address is wrong, or the PC is in "
+         L"another network.\n\nCheck the TV's address (manual steps 2.1-2.3) and that the PC and the TV are in "
+         L"the same network.");
+    pair(L"На телевизоре выключен режим разработчика.\n\nВключите его, как описано в пункте 1 инструкции.",
+         L"Developer mode is off on the TV.\n\nTurn it on as step 1 of the manual describes.");
+    pair(L"Телевизор принимает подключения только от другого компьютера (%TVHOSTPC%).\n\nВ поле \"Host PC IP\" "
+         L"на телевизоре введите адрес этого компьютера %THISPC% и перезагрузите телевизор из розетки "
+         L"(пункты 1.3-1.7 инструкции).",
+         L"The TV accepts connections only from another PC (%TVHOSTPC%).\n\nEnter this PC's address %THISPC% "
+         L"in the TV's \"Host PC IP\" field and restart the TV from the outlet (manual steps 1.3-1.7).");
+    pair(L"Режим разработчика включён для этого компьютера, но подключиться не удалось: он ещё не вступил в "
+         L"силу, или подключение блокирует брандмауэр.\n\nПерезагрузите телевизор из розетки (пункты 1.5-1.7 "
+         L"инструкции) и разрешите программе установки доступ к сети в брандмауэре.",
+         L"Developer mode is on for this PC, yet the connection failed: it has not taken effect yet, or a "
+         L"firewall blocks the connection.\n\nRestart the TV from the outlet (manual steps 1.5-1.7) and allow "
+         L"the installer through the firewall.");
+    pair(L"Не удалось подключиться к телевизору %ADDRESS%.\n\nПроверьте, что на телевизоре включён режим "
+         L"разработчика и в поле \"Host PC IP\" указан адрес этого компьютера, затем перезагрузите телевизор "
+         L"из розетки (пункт 1 инструкции).",
+         L"The installer could not connect to the TV at %ADDRESS%.\n\nCheck that developer mode is on and that "
+         L"the TV's \"Host PC IP\" is this PC's address, then restart the TV from the outlet (manual step 1).");
+    pair(L"Телевизор заблокирован.\n\nРазблокируйте его и повторите установку.",
+         L"The TV is locked.\n\nUnlock it and install again.");
+    pair(L"На телевизоре нет папки для загрузки выбранной серии ТВ.\n\nВыберите серию \"%SERIES%\" и повторите "
+         L"установку.",
+         L"The TV has no upload folder of the chosen TV series.\n\nChoose the series \"%SERIES%\" and install "
+         L"again.");
+    pair(L"На телевизоре уже есть копия виджета, подписанная другим автором, и удалить её не удалось.\n\n"
+         L"Удалите виджет на телевизоре и повторите установку.",
+         L"Another copy of the widget, signed by someone else, is on the TV and could not be removed.\n\n"
+         L"Remove the widget on the TV, then install again.");
+    pair(L"По часам телевизора подпись виджета ещё не действует: на нём неверные дата и время.\n\nУстановите "
+         L"на телевизоре правильные дату и время и повторите установку.",
+         L"By the TV's clock the widget's signature is not valid yet: its date and time are wrong.\n\nSet the "
+         L"TV's date and time, then install again.");
+    pair(L"Файл виджета в программе установки повреждён.\n\nСкачайте программу установки заново.",
+         L"The widget file inside the installer is damaged.\n\nDownload the installer again.");
+    pair(L"На телевизоре не хватает свободного места.\n\nУдалите ненужные приложения на телевизоре и повторите "
+         L"установку.",
+         L"There is not enough free space on the TV.\n\nRemove some apps on the TV, then install again.");
+    pair(L"Телевизор сообщил, что установка завершена, но виджета нет в списке его приложений.\n\n"
+         L"Перезагрузите телевизор и повторите установку.",
+         L"The TV reported the installation complete, but the widget is not in its app list.\n\nRestart the "
+         L"TV and install again.");
+    pair(L"Причину определить не удалось; подробности в файлах папки doLog.\n\nВыполните пункт 4 инструкции.",
+         L"The cause could not be found; the files of the doLog folder have the details.\n\nFollow step 4 of "
+         L"the manual.");
     return new TLangText(std::move(texts));
 }
 

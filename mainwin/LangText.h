@@ -22,6 +22,22 @@ enum TTextPair {
     txtManualGroup,
     txtManual,
     txtFailed,
+    // Why an installation failed and what to do, shown after the failure text. %ADDRESS% stands
+    // for the TV's address, %THISPC% for this PC's, %TVHOSTPC% for the PC the TV accepts and
+    // %SERIES% for the other TV series.
+    txtWhyTvUnreachable,
+    txtWhyDeveloperModeOff,
+    txtWhyOtherHostPc,
+    txtWhyNotInEffect,
+    txtWhyNoConnection,
+    txtWhyLocked,
+    txtWhyWrongSeries,
+    txtWhyAuthorMismatch,
+    txtWhyClockWrong,
+    txtWhyPackageDamaged,
+    txtWhyNoSpace,
+    txtWhyNotKept,
+    txtWhyUnknown,
     txtPairCount
 };
 

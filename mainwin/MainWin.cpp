@@ -1,10 +1,12 @@
 #include "MainWin.h"
 
 #include "Addresses.h"
+#include "Diagnosis.h"
 #include "Install.h"
 #include "InstallSteps.h"
 #include "LangText.h"
 #include "SysUtils.h"
+#include "TvInfo.h"
 
 using namespace vcl;
 
@@ -106,6 +108,38 @@ void TmainForm::BitInstallClick(TObject*) {
     DeleteIfExists(package);
 
     const size_t kLogLimit = 1 << 20;
-    bool installed = InstallSucceeded(ReadFileHead(kStepLogs[kInstallLog], kLogLimit), StringToUtf8(appId));
-    statusLbl->SetText(langText->Text(installed ? txtDone : txtFailed, langRG->ItemIndex()));
+    TStepLogs logs{ReadFileHead(kStepLogs[0], kLogLimit), ReadFileHead(kStepLogs[1], kLogLimit),
+                   ReadFileHead(kStepLogs[4], kLogLimit), ReadFileHead(kStepLogs[5], kLogLimit),
+                   ReadFileHead(kStepLogs[6], kLogLimit)};
+    TCause cause = Diagnose(logs, StringToUtf8(appId));
+    TTvInfo tv;
+    if (cause == TCause::NotConnected) {
+        tv = QueryTvInfo(settings.address);
+        cause = DiagnoseNotConnected(tv, GetLocalIpv4Addresses());
+    }
+    statusLbl->SetText(langText->Text(cause == TCause::None ? txtDone : txtFailed, langRG->ItemIndex()));
+    if (cause != TCause::None) ShowMessage(CauseText(cause, settings.address, tv));
+}
+
+String TmainForm::CauseText(TCause cause, const String& address, const TTvInfo& tv) const {
+    static const std::pair<TCause, TTextPair> kTexts[] = {
+        {TCause::TvUnreachable, txtWhyTvUnreachable},   {TCause::DeveloperModeOff, txtWhyDeveloperModeOff},
+        {TCause::OtherHostPc, txtWhyOtherHostPc},       {TCause::NotInEffect, txtWhyNotInEffect},
+        {TCause::NoConnection, txtWhyNoConnection},     {TCause::Locked, txtWhyLocked},
+        {TCause::WrongSeries, txtWhyWrongSeries},       {TCause::AuthorMismatch, txtWhyAuthorMismatch},
+        {TCause::ClockWrong, txtWhyClockWrong},         {TCause::PackageDamaged, txtWhyPackageDamaged},
+        {TCause::NoSpace, txtWhyNoSpace},               {TCause::NotKept, txtWhyNotKept},
+    };
+    TTextPair pair = txtWhyUnknown;
+    for (const auto& [c, p] : kTexts)
+        if (c == cause) pair = p;
+    const int lang = langRG->ItemIndex();
+    const String otherSeries = tvSeriesRG->Items().at(tvSeriesRG->ItemIndex() == 0 ? 1 : 0);
+    String text = langText->Text(pair, lang);
+    const std::pair<const wchar_t*, String> fields[] = {
+        {L"%ADDRESS%", address}, {L"%THISPC%", tv.localAddress}, {L"%TVHOSTPC%", tv.developerIp}, {L"%SERIES%", otherSeries}};
+    for (const auto& [name, value] : fields)
+        for (size_t at = text.find(name); at != String::npos; at = text.find(name, at + value.size()))
+            text.replace(at, wcslen(name), value);
+    return text;
 }

@@ -1,6 +1,7 @@
 // The installer's one window.
 #pragma once
 
+#include "Diagnosis.h"
 #include "Forms.h"
 
 class TmainForm : public vcl::TForm {
@@ -41,6 +42,8 @@ public:
 
 private:
     static const vcl::TPublished<TmainForm>& Published();
+    // Why the installation failed and what to do, in the language chosen now.
+    vcl::String CauseText(TCause cause, const vcl::String& address, const TTvInfo& tv) const;
     bool installing_ = false;
 };
 

@@ -9,11 +9,13 @@
 #include <atomic>
 #include <thread>
 
+#include "Diagnosis.h"
 #include "Install.h"
 #include "InstallSteps.h"
 #include "LangText.h"
 #include "SysUtils.h"
 #include "TempFolder.h"
+#include "TvInfo.h"
 #include "WindowTestSupport.h"
 
 using namespace vcl;
@@ -315,29 +317,112 @@ TEST(InstallCommands, TheElevenLinesAndTheBar) {
               L"cmd.exe /c \"iu.exe push Velmora.wgt /home/owner/share/tmp/sdk_tools/tmp/Velmora.wgt > doLog\\step5.txt\"");
 }
 
-TEST(InstallLog, SuccessOnlyFromTheTvsOwnCompletedLine) {
+// Logs as TVs print them: CRLF or LF, blank lines between lines on older firmware, progress.
+TEST(Diagnosis, TheStepLogsTellTheCause) {
     const std::string id = "Kx7RmVq2Tz.Velmora";
-    struct Case {
-        const char* log;
-        bool installed;
-    } cases[] = {
-        {"install Kx7RmVq2Tz.Velmora\r\npackage_path /opt/usr/apps/tmp/Velmora.wgt\r\n"
-         "app_id[Kx7RmVq2Tz.Velmora] install start\r\napp_id[Kx7RmVq2Tz.Velmora] installing[50]\r\n"
-         "app_id[Kx7RmVq2Tz.Velmora] install completed\r\nspend time for wascmd is [1830]ms\r\ncmd_ret:0\r\n",
-         true},
-        {"install Kx7RmVq2Tz.Velmora\n\napp_id[Kx7RmVq2Tz.Velmora] install start\n\n"
-         "app_id[Kx7RmVq2Tz.Velmora] install completed\n\ncmd_ret:0\n",
-         true},
-        {"app_id[Kx7RmVq2Tz.Velmora] install start\r\n"
-         "app_id[Kx7RmVq2Tz.Velmora] install failed[118, -11], reason: Author certificate not match :\r\ncmd_ret:0\r\n",
-         false},
-        {"app_id[Kx7RmVq2Tz.Velmora] install start\r\ndownload failed[116]\r\ncmd_ret:0\r\n", false},
-        {"app_id[Other.App] install completed\r\ncmd_ret:0\r\n", false},
-        {"cmd_ret:0\r\n", false},
-        {"error: target not found\n", false},
-        {"", false},
+    const std::string connected = "connecting to 192.168.1.66:26101 ...\r\nconnected to 192.168.1.66:26101\r\n";
+    const std::string listed = "List of devices attached \n192.168.1.66:26101  \tdevice    \tUE43RU7400UXRU\n";
+    const std::string pushed = "1 file(s) pushed. 0 file(s) skipped.\nVelmora.wgt   812KB/s (201234 bytes in 0.242s)\n";
+    const std::string completed =
+        "install Kx7RmVq2Tz.Velmora\r\npackage_path /opt/usr/apps/tmp/Velmora.wgt\r\n"
+        "app_id[Kx7RmVq2Tz.Velmora] install start\r\napp_id[Kx7RmVq2Tz.Velmora] installing[50]\r\n"
+        "app_id[Kx7RmVq2Tz.Velmora] install completed\r\nspend time for wascmd is [1830]ms\r\ncmd_ret:0\r\n";
+    const std::string applist = "\tApplication List for user 5001\r\n\tUser's Application \r\n\t Name \t AppID \r\n"
+                                "\t=====\r\n\t'Velmora'\t 'Kx7RmVq2Tz.Velmora'\r\n\t=====\r\n";
+    const std::string emptyList = "\tApplication List for user 5001\r\n\t=====\r\n\t=====\r\n";
+    auto failed = [](const std::string& line) {
+        return "install Kx7RmVq2Tz.Velmora\n\napp_id[Kx7RmVq2Tz.Velmora] install start\n\n" + line + "\n\ncmd_ret:0\n";
     };
-    for (const Case& c : cases) EXPECT_EQ(InstallSucceeded(c.log, id), c.installed) << c.log;
+    struct Case {
+        const char* what;
+        TStepLogs logs;
+        TCause cause;
+    } cases[] = {
+        {"installed", {connected, listed, pushed, completed, applist}, TCause::None},
+        {"installed, older firmware with blank lines",
+         {"connected to 1.2.3.4:26101\n", listed, pushed,
+          "app_id[Kx7RmVq2Tz.Velmora] install start\n\napp_id[Kx7RmVq2Tz.Velmora] install completed\n\ncmd_ret:0\n", applist},
+         TCause::None},
+        {"installed, the TV refuses the list", {connected, listed, pushed, completed, "closed\n"}, TCause::None},
+        {"already connected", {"1.2.3.4:26101 is already connected\n", listed, pushed, completed, applist}, TCause::None},
+        {"no connection", {"connecting to 1.2.3.4:26101 ...\nerror: failed to connect to 1.2.3.4:26101\n", "", "", "", ""},
+         TCause::NotConnected},
+        {"a tool that never ran", {"", "", "", "", ""}, TCause::NotConnected},
+        {"locked", {connected, "List of devices attached \n1.2.3.4:26101       \tlocked    \tUE43RU7400UXRU\n", "", "", ""},
+         TCause::Locked},
+        {"wrong series",
+         {connected, listed, "error: failed to close '/opt/usr/apps/tmp/Velmora.wgt': No such file or directory\n",
+          failed("app_id[Kx7RmVq2Tz.Velmora] install failed[118], reason: package file not found"), applist},
+         TCause::WrongSeries},
+        {"author", {connected, listed, pushed,
+                    failed("app_id[Kx7RmVq2Tz.Velmora] install failed[118, -11], reason: Author certificate not match :"),
+                    applist},
+         TCause::AuthorMismatch},
+        {"clock", {connected, listed, pushed,
+                   failed("app_id[Kx7RmVq2Tz.Velmora] install failed[118, -12], reason: Check certificate error : "
+                          ":Certificate is not yet valid.:<-7>"),
+                   applist},
+         TCause::ClockWrong},
+        {"damaged", {connected, listed, pushed,
+                     failed("app_id[Kx7RmVq2Tz.Velmora] install failed[118, -12], reason: Check certificate error : "
+                            ":Signature is invalid.:<-4>"),
+                     applist},
+         TCause::PackageDamaged},
+        {"no space", {connected, listed, pushed, failed("download failed[116]"), applist}, TCause::NoSpace},
+        {"completed and failed", {connected, listed, pushed, completed + "download failed[116]\r\n", applist},
+         TCause::NoSpace},
+        {"not kept", {connected, listed, pushed, completed, emptyList}, TCause::NotKept},
+        {"another app completed", {connected, listed, pushed, "app_id[Other.App] install completed\ncmd_ret:0\n", applist},
+         TCause::Unknown},
+        {"only cmd_ret", {connected, listed, pushed, "cmd_ret:0\r\n", applist}, TCause::Unknown},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Diagnose(c.logs, id), c.cause) << c.what;
+}
+
+TEST(Diagnosis, TheTvsOwnAccountOfAFailedConnection) {
+    using K = TTvInfo::TKind;
+    const std::vector<String> pc = {L"192.168.1.20", L"10.8.0.2"};
+    struct Case {
+        TTvInfo info;
+        TCause cause;
+    } cases[] = {
+        {{K::NoAnswer, false, L"", L""}, TCause::TvUnreachable},
+        {{K::Unknown, false, L"", L"192.168.1.20"}, TCause::NoConnection},
+        {{K::Answered, false, L"192.168.1.20", L"192.168.1.20"}, TCause::DeveloperModeOff},
+        {{K::Answered, true, L"192.168.1.31", L"192.168.1.20"}, TCause::OtherHostPc},
+        {{K::Answered, true, L"10.8.0.2", L"192.168.1.20"}, TCause::NotInEffect},
+        {{K::Answered, true, L"127.0.0.1", L"127.0.0.1"}, TCause::NotInEffect},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DiagnoseNotConnected(c.info, pc), c.cause) << StringToUtf8(c.info.developerIp);
+}
+
+TEST(Diagnosis, TheDeviceInformationAnswer) {
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n";
+    struct Case {
+        std::string response;
+        TTvInfo::TKind kind;
+        bool developerMode;
+        const wchar_t* developerIp;
+    } cases[] = {
+        {ok + R"({"device":{"developerMode":"1","developerIP":"192.168.1.20","model":"19_MUSEL"},"type":"Samsung SmartTV"})",
+         TTvInfo::TKind::Answered, true, L"192.168.1.20"},
+        {ok + R"({"device":{"developerMode":"0","developerIP":"0.0.0.0"}})", TTvInfo::TKind::Answered, false, L"0.0.0.0"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3a\r\n"
+         R"({"device":{"developerMode":"1","developerIP":"10.8.0.2"}})" "\r\n0\r\n\r\n",
+         TTvInfo::TKind::Answered, true, L"10.8.0.2"},
+        {"HTTP/1.1 401 Unauthorized\r\n\r\n", TTvInfo::TKind::Unknown, false, L""},
+        {"HTTP/1.1 404 Not Found\r\n\r\n{}", TTvInfo::TKind::Unknown, false, L""},
+        {ok + R"({"device":{"developerMode":1}})", TTvInfo::TKind::Unknown, false, L""},
+        {ok + R"({"device":{"developerMode":"1","developerIP":"1.2.3.4")", TTvInfo::TKind::Unknown, false, L""},
+        {ok + "not json at all", TTvInfo::TKind::Unknown, false, L""},
+        {"", TTvInfo::TKind::Unknown, false, L""},
+    };
+    for (const Case& c : cases) {
+        TTvInfo info = ParseTvInfo(c.response);
+        EXPECT_EQ(info.kind, c.kind) << c.response;
+        EXPECT_EQ(info.developerMode, c.developerMode) << c.response;
+        EXPECT_EQ(info.developerIp, c.developerIp) << c.response;
+    }
 }
 
 }  // namespace
