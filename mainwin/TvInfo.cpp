@@ -3,7 +3,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <nlohmann/json.hpp>
+#include <cctype>
+#include <cstring>
+#include <vector>
 
 #include "Forms.h"
 
@@ -12,6 +14,141 @@ using namespace vcl;
 namespace {
 
 constexpr size_t kResponseLimit = 64 * 1024;
+
+// A strict reader of one JSON document (RFC 8259) that keeps the string members of the
+// top-level "device" object. Written for this one answer: a general JSON library costs the
+// installer more than 50 KB, a tenth of what the whole download may weigh.
+class TDeviceJson {
+public:
+    // Reads text in place: it must outlive the reader.
+    explicit TDeviceJson(const std::string& text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+    // Whether the text is one well-formed JSON value; fields holds "device" members then.
+    bool Read() {
+        if (!Value(0, false)) return false;
+        Space();
+        return p_ == end_;
+    }
+    std::string Field(const std::string& name) const {
+        for (const auto& [key, value] : fields_)
+            if (key == name) return value;
+        return std::string();
+    }
+    bool HasField(const std::string& name) const {
+        for (const auto& f : fields_)
+            if (f.first == name) return true;
+        return false;
+    }
+
+private:
+    static constexpr int kMaxDepth = 64;
+
+    void Space() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+    }
+    bool Literal(const char* word) {
+        size_t n = strlen(word);
+        if (static_cast<size_t>(end_ - p_) < n || memcmp(p_, word, n) != 0) return false;
+        p_ += n;
+        return true;
+    }
+    bool String(std::string* out) {
+        if (p_ == end_ || *p_++ != '"') return false;
+        while (p_ < end_ && *p_ != '"') {
+            unsigned char c = static_cast<unsigned char>(*p_++);
+            if (c < 0x20) return false;
+            if (c != '\\') {
+                if (out) out->push_back(static_cast<char>(c));
+                continue;
+            }
+            if (p_ == end_) return false;
+            char e = *p_++;
+            static const char kPlain[] = "\"\\/bfnrt";
+            static const char kMeant[] = "\"\\/\b\f\n\r\t";
+            if (const char* at = e ? strchr(kPlain, e) : nullptr) {
+                if (out) out->push_back(kMeant[at - kPlain]);
+            } else if (e == 'u') {
+                for (int i = 0; i < 4; ++i, ++p_)
+                    if (p_ == end_ || !isxdigit(static_cast<unsigned char>(*p_))) return false;
+                if (out) out->push_back('?');  // the fields we keep are ASCII
+            } else {
+                return false;
+            }
+        }
+        return p_ < end_ && *p_++ == '"';
+    }
+    bool Number() {
+        const char* start = p_;
+        if (p_ < end_ && *p_ == '-') ++p_;
+        if (p_ < end_ && *p_ == '0') ++p_;
+        else if (!Digits()) return false;
+        if (p_ < end_ && *p_ == '.' && (++p_, !Digits())) return false;
+        if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+            ++p_;
+            if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+            if (!Digits()) return false;
+        }
+        return p_ > start;
+    }
+    bool Digits() {
+        const char* start = p_;
+        while (p_ < end_ && *p_ >= '0' && *p_ <= '9') ++p_;
+        return p_ > start;
+    }
+    // inDevice: the value is a member of the top-level "device" object, kept under key if a string.
+    bool Value(int depth, bool inDevice, const std::string* key = nullptr) {
+        Space();
+        if (p_ == end_ || depth > kMaxDepth) return false;
+        switch (*p_) {
+        case '{': return Object(depth, depth == 1 && key && *key == "device");
+        case '[': return Array(depth);
+        case '"': {
+            if (!inDevice) return String(nullptr);
+            std::string value;
+            if (!String(&value)) return false;
+            fields_.emplace_back(*key, std::move(value));
+            return true;
+        }
+        case 't': return Literal("true");
+        case 'f': return Literal("false");
+        case 'n': return Literal("null");
+        default: return Number();
+        }
+    }
+    bool Object(int depth, bool isDevice) {
+        ++p_;
+        Space();
+        if (p_ < end_ && *p_ == '}') return ++p_, true;
+        for (;;) {
+            std::string key;
+            Space();
+            if (!String(&key)) return false;
+            Space();
+            if (p_ == end_ || *p_++ != ':') return false;
+            if (!Value(depth + 1, isDevice, &key)) return false;
+            Space();
+            if (p_ == end_) return false;
+            if (*p_ == '}') return ++p_, true;
+            if (*p_++ != ',') return false;
+        }
+    }
+    bool Array(int depth) {
+        ++p_;
+        Space();
+        if (p_ < end_ && *p_ == ']') return ++p_, true;
+        for (;;) {
+            if (!Value(depth + 1, false)) return false;
+            Space();
+            if (p_ == end_) return false;
+            if (*p_ == ']') return ++p_, true;
+            if (*p_++ != ',') return false;
+        }
+    }
+
+    const char* p_;
+    const char* end_;
+    std::vector<std::pair<std::string, std::string>> fields_;
+};
 
 String AsciiToString(const std::string& s) { return String(s.begin(), s.end()); }
 
@@ -87,19 +224,14 @@ TTvInfo ParseTvInfo(const std::string& response) {
     size_t open = response.find('{', response.find("\r\n\r\n"));
     size_t close = response.rfind('}');
     if (open == std::string::npos || close == std::string::npos || close < open) return info;
-    nlohmann::json json = nlohmann::json::parse(response.begin() + static_cast<std::ptrdiff_t>(open),
-                                                response.begin() + static_cast<std::ptrdiff_t>(close) + 1, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) return info;
-    auto device = json.find("device");
-    if (device == json.end() || !device->is_object()) return info;
-    auto mode = device->find("developerMode");
-    auto ip = device->find("developerIP");
-    if (mode == device->end() || !mode->is_string() || ip == device->end() || !ip->is_string()) return info;
-    const std::string& modeText = mode->get_ref<const std::string&>();
-    if (modeText != "0" && modeText != "1") return info;
+    const std::string body = response.substr(open, close + 1 - open);
+    TDeviceJson json(body);
+    if (!json.Read() || !json.HasField("developerIP")) return info;
+    std::string mode = json.Field("developerMode");
+    if (mode != "0" && mode != "1") return info;
     info.kind = TTvInfo::TKind::Answered;
-    info.developerMode = modeText == "1";
-    info.developerIp = AsciiToString(ip->get<std::string>());
+    info.developerMode = mode == "1";
+    info.developerIp = AsciiToString(json.Field("developerIP"));
     return info;
 }
 

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev pkg-config
   g++-mingw-w64-x86-64 wine wine64 xvfb xdotool icoutils imagemagick tesseract-ocr tesseract-ocr-rus
-  nlohmann-json3-dev libssl-dev zlib1g-dev libxmlsec1-dev libxmlsec1-openssl xmlsec1 openssl zip unzip python3
+  libssl-dev zlib1g-dev libxmlsec1-dev libxmlsec1-openssl xmlsec1 openssl zip unzip python3
   chromium nodejs npm fonts-dejavu-core fonts-liberation
 )
 

@@ -415,6 +415,11 @@ TEST(Diagnosis, TheDeviceInformationAnswer) {
         {ok + R"({"device":{"developerMode":1}})", TTvInfo::TKind::Unknown, false, L""},
         {ok + R"({"device":{"developerMode":"1","developerIP":"1.2.3.4")", TTvInfo::TKind::Unknown, false, L""},
         {ok + "not json at all", TTvInfo::TKind::Unknown, false, L""},
+        {ok + R"({"device":{"developerMode":"1","developerIP":"1.2.3.4"},})", TTvInfo::TKind::Unknown, false, L""},
+        {ok + R"({"device":{"developerMode":"1","developerIP":"1.2.3.4"}} {"device":{}})", TTvInfo::TKind::Unknown, false, L""},
+        {ok + R"({"x":[1,-2.5e3,true,null,{"developerMode":"0"}],"device":{"n":{"developerMode":"0"},)"
+              R"("developerMode":"1","developerIP":"1.2.3.4","id":"uuid:\u00e9\"q\""}})",
+         TTvInfo::TKind::Answered, true, L"1.2.3.4"},
         {"", TTvInfo::TKind::Unknown, false, L""},
     };
     for (const Case& c : cases) {
