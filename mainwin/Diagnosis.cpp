@@ -51,18 +51,19 @@ TCause InstallFailure(const std::string& install) {
 TCause Diagnose(const TStepLogs& logs, const std::string& appId) {
     if (!Has(logs.connect, "connected to ") && !Has(logs.connect, " is already connected"))
         return TCause::NotConnected;
+    TCause failure = InstallFailure(logs.install);
+    bool completed = Has(logs.install, ("app_id[" + appId + "] install completed").c_str());
+    // Some TVs refuse the list; only a list that is there and lacks the widget tells.
+    bool kept = !Has(logs.applist, "Application List") || Has(logs.applist, ("'" + appId + "'").c_str());
+    if (completed && failure == TCause::None && kept) return TCause::None;
     if (ListedLocked(logs.devices)) return TCause::Locked;
     // The upload folder of the other TV generation is missing, or not ours to write.
-    bool pushed = Has(logs.push, " file(s) pushed.");
-    if (!pushed && (Has(logs.push, "No such file or directory") || Has(logs.push, "Permission denied") ||
-                    Has(logs.push, "Read-only file system")))
+    if (!Has(logs.push, " file(s) pushed.") &&
+        (Has(logs.push, "No such file or directory") || Has(logs.push, "Permission denied") ||
+         Has(logs.push, "Read-only file system")))
         return TCause::WrongSeries;
-    if (TCause failure = InstallFailure(logs.install); failure != TCause::None) return failure;
-    if (!Has(logs.install, ("app_id[" + appId + "] install completed").c_str())) return TCause::Unknown;
-    // Some TVs refuse the list; only a list that is there and lacks the widget tells.
-    if (Has(logs.applist, "Application List") && !Has(logs.applist, ("'" + appId + "'").c_str()))
-        return TCause::NotKept;
-    return TCause::None;
+    if (failure != TCause::None) return failure;
+    return completed ? TCause::NotKept : TCause::Unknown;
 }
 
 TCause DiagnoseNotConnected(const TTvInfo& info, const std::vector<String>& pcAddresses) {

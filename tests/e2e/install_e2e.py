@@ -22,7 +22,7 @@ import time
 from dataclasses import dataclass, field
 from typing import Callable, Optional
 
-from installer_window import (APP_ID, TEXTS, Failure, choose_and_type, close_window, open_window, press_install, run,
+from installer_window import (APP_ID, CAUSES, TEXTS, Failure, choose_and_type, close_window, open_window, press_install, run,
                               wait_for_final_text)
 
 RUN_BOUND_S = 150  # the longest a scenario may take from the click to the final text
@@ -52,6 +52,7 @@ class Scenario:
     lang: int = 0                # the language of the final texts
     logs: dict = field(default_factory=dict)  # step log -> text it must hold
     installed: bool = False
+    cause: Optional[str] = None  # the failure's explanation expected in a message box (CAUSES)
 
 
 SUCCESS_LOGS = {
@@ -73,11 +74,16 @@ SCENARIOS = [
     Scenario("2019-series-MNQRT-second-click", ["--generation", "2019"], series=1, logs=SUCCESS_LOGS,
              installed=True, during=press_install),
     Scenario("package-rejected-language-switch", ["--generation", "2019", "--fault", "install:-11"],
-             outcome="failed", lang=1, during=switch_to_english,
+             outcome="failed", lang=1, during=switch_to_english, cause="author",
              logs={"step6.txt": "install failed[118, -11]"}),
-    Scenario("no-tv-listening", None, outcome="failed", logs={"step1.txt": "failed to connect"}),
-    Scenario("tv-refuses-this-pc", ["--generation", "2019", "--host-pc", "192.0.2.1"], outcome="failed",
+    Scenario("no-tv-listening", None, outcome="failed", cause="unreachable",
              logs={"step1.txt": "failed to connect"}),
+    Scenario("tv-refuses-this-pc", ["--generation", "2019", "--host-pc", "192.0.2.1"], outcome="failed",
+             cause="unreachable", logs={"step1.txt": "failed to connect"}),
+    Scenario("tv-locked", ["--generation", "2019", "--locked"], outcome="failed", cause="locked"),
+    Scenario("wrong-series", ["--generation", "2016"], series=1, outcome="failed", cause="wrong_series_jk"),
+    Scenario("no-space-on-tv", ["--generation", "2019", "--fault", "install:116"], outcome="failed",
+             cause="no_space", logs={"step6.txt": "download failed[116]"}),
     Scenario("hostile-address-pasted", ["--generation", "2019"], paste="1.2.3.4 & echo x> pwned.txt",
              outcome="rejected"),
 ]
@@ -162,7 +168,15 @@ class Runner:
         window.shoot(os.path.join(self.args.artifacts, f"e2e-{s.name}-after.png"))
         expected = TEXTS[s.outcome][s.lang]
         if status != expected:
-            raise Failure(f"status after {took:.0f} s is {status!r}, expected {expected!r}")
+            raise Failure(f"status after {took:.0f} s is {status!r}, expected {expected!r}; boxes: {window.boxes()}")
+        time.sleep(0.5)
+        boxes = window.boxes()
+        window.answer_boxes()
+        if s.cause:
+            if len(boxes) != 1 or CAUSES[s.cause][s.lang] not in boxes[0]:
+                raise Failure(f"expected one box saying {CAUSES[s.cause][s.lang]!r}, saw {boxes}")
+        elif s.outcome == "done" and boxes:
+            raise Failure(f"a successful run showed {boxes}")
         if window.progress() != 100:
             raise Failure(f"the bar stands at {window.progress()}")
         time.sleep(1)  # the tool's last process lets go of iu.exe
