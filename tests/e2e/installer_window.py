@@ -98,7 +98,7 @@ def open_window(installer, winprobe, cwd):
     """Starts the installer in cwd; returns its process and its window once shown."""
     process = subprocess.Popen(["wine", os.path.abspath(installer)], cwd=cwd,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(300):
+    for _ in range(900):  # a loaded machine can take long to start Wine
         xid = run(["xdotool", "search", "--onlyvisible", "--name", f"^{CAPTION}$"]).stdout.split()
         if xid:
             time.sleep(1)
