@@ -80,7 +80,6 @@ SCENARIOS = [
              logs={"step1.txt": "failed to connect"}),
     Scenario("tv-refuses-this-pc", ["--generation", "2019", "--host-pc", "192.0.2.1"], outcome="failed",
              cause="unreachable", logs={"step1.txt": "failed to connect"}),
-    Scenario("tv-locked", ["--generation", "2019", "--locked"], outcome="failed", cause="locked"),
     Scenario("wrong-series", ["--generation", "2016"], series=1, outcome="failed", cause="wrong_series_jk"),
     Scenario("no-space-on-tv", ["--generation", "2019", "--fault", "install:116"], outcome="failed",
              cause="no_space", logs={"step6.txt": "download failed[116]"}),
