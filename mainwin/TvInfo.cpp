@@ -235,11 +235,11 @@ TTvInfo ParseTvInfo(const std::string& response) {
     return info;
 }
 
-TTvInfo QueryTvInfo(const String& address, unsigned boundMs) {
+TTvInfo QueryTvInfo(const String& address, unsigned boundMs, unsigned short port) {
     TTvInfo info;
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(8001);
+    to.sin_port = htons(port);
     std::string host(address.begin(), address.end());  // a checked dotted quad: ASCII
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return info;
@@ -247,7 +247,7 @@ TTvInfo QueryTvInfo(const String& address, unsigned boundMs) {
         bool connected = false;
         String local;
         std::string response = TRequest().Run(
-            to, "GET /api/v2/ HTTP/1.1\r\nHost: " + host + ":8001\r\nConnection: close\r\n\r\n", boundMs, connected,
+            to, "GET /api/v2/ HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) + "\r\nConnection: close\r\n\r\n", boundMs, connected,
             local);
         if (connected) {
             info = ParseTvInfo(response);

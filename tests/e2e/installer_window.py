@@ -22,10 +22,13 @@ CAUSES = {
     "unreachable": ("Телевизор не отвечает по адресу 127.0.0.1:", "The TV does not answer at 127.0.0.1:"),
     "developer_mode_off": ("На телевизоре выключен режим разработчика.", "Developer mode is off on the TV."),
     "other_host_pc": ("только от другого компьютера (192.0.2.7).", "only from another PC (192.0.2.7)."),
+    "not_in_effect": ("он ещё не вступил в силу", "it has not taken effect yet"),
+    "no_connection": ("Не удалось подключиться к телевизору 127.0.0.1.", "could not connect to the TV at 127.0.0.1."),
     "locked": ("Телевизор заблокирован.", "The TV is locked."),
     "wrong_series_jk": ("Выберите серию \"J,K\"", "Choose the series \"J,K\""),
     "author": ("подписанная другим автором", "signed by someone else"),
     "no_space": ("не хватает свободного места", "not enough free space"),
+    "not_kept": ("виджета нет в списке его приложений", "the widget is not in its app list"),
 }
 SERIES = ("J,K", "M,N,Q,R,T")
 

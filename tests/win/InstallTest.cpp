@@ -4,6 +4,7 @@
 // the real executable (tests/e2e).
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>
@@ -428,6 +429,34 @@ TEST(Diagnosis, TheDeviceInformationAnswer) {
         EXPECT_EQ(info.developerMode, c.developerMode) << c.response;
         EXPECT_EQ(info.developerIp, c.developerIp) << c.response;
     }
+}
+
+// A TV whose service accepts and then says nothing costs the user the bound and no more; one
+// that refuses is known at once.
+TEST(Diagnosis, TheDeviceInformationRequestIsBounded) {
+    WSADATA wsa;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    SOCKET silent = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof at;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&at), &size);
+    const unsigned short port = ntohs(at.sin_port);
+
+    ULONGLONG start = GetTickCount64();
+    TTvInfo info = QueryTvInfo(L"127.0.0.1", 700, port);
+    ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(info.kind, TTvInfo::TKind::Unknown) << "it answered TCP, so something is there";
+    EXPECT_EQ(info.localAddress, L"127.0.0.1");
+    EXPECT_GE(took, 600u);
+    EXPECT_LT(took, 5000u) << "the bound was not kept";
+
+    closesocket(silent);
+    EXPECT_EQ(QueryTvInfo(L"127.0.0.1", 700, port).kind, TTvInfo::TKind::NoAnswer);
+    WSACleanup();
 }
 
 }  // namespace
