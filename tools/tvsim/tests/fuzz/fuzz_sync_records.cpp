@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "codec.h"
 #include "link.h"
@@ -54,11 +55,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pc += wire::encodePacket(wire::kWrte, 1, 0x100, records.substr(at, chunk));
 
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) std::abort();
-  // The whole conversation fits the socket's buffer: written and closed before tvsim reads it.
-  if (::write(fds[0], pc.data(), pc.size()) != ssize_t(pc.size())) std::abort();
-  ::shutdown(fds[0], SHUT_WR);
-  tvsim::serveLink(tv(), fds[1]);
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) std::abort();
+  // The PC writes while the TV runs and its answers are read away, so that neither side's
+  // writes can fill the socket and wait on the other.
+  std::thread link([fd = fds[1]] { tvsim::serveLink(tv(), fd); });
+  std::thread writer([&] {
+    for (std::size_t at = 0; at < pc.size();) {
+      ssize_t n = ::send(fds[0], pc.data() + at, pc.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) break;  // the TV dropped the link
+      at += std::size_t(n);
+    }
+    ::shutdown(fds[0], SHUT_WR);
+  });
+  char sink[4096];
+  while (::read(fds[0], sink, sizeof sink) > 0) {
+  }
+  writer.join();
+  link.join();
   ::close(fds[0]);
   return 0;
 }
