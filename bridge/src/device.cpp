@@ -45,7 +45,9 @@ std::unique_ptr<Device> Device::connect(const wire::Ipv4Target& target) {
   std::optional<wire::Packet> reply;
   try {
     s.writeAll(hello.data(), hello.size(), deadline);
-    reply = wire::readPacket(s, wire::kHostMaxPayload, deadline);
+    // A lock-state broadcast may come first: the banner that follows says the state anyway.
+    do reply = wire::readPacket(s, wire::kHostMaxPayload, deadline);
+    while (reply && reply->command == wire::kStat);
   } catch (const wire::Timeout&) {
     throw failed(wire::FailKind::Handshake, "no handshake reply within " + seconds(bounds::kHandshake));
   } catch (const wire::Error& e) {

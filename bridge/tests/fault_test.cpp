@@ -169,11 +169,14 @@ TEST_P(Faults, EndInTimeWithAReasonAndTheServerGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Table, Faults, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A TV broadcasts its lock state whenever it changes: before a command, inside one, between two.
+// A TV broadcasts its lock state whenever it changes: before its handshake or a command, inside
+// a command, between two.
 // None of that drops it, cuts a stream short or is lost for `devices`.
 TEST(LockState, PacketsAnywhereKeepTheTvAndShowInDevices) {
   harness::ScriptedTv tv([](Link& l) {
-    l.handshake(false);
+    l.next();
+    l.send(wire::kStat, 0, 0);  // before the handshake
+    l.send(wire::kCnxn, wire::kDeviceVersion, 4096, wire::deviceBanner("FAKE", false));
     l.send(wire::kStat, 1, 0);  // before any command
     std::uint32_t id = l.acceptOpen();
     l.write(id, "one\n");
