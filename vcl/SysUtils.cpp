@@ -16,7 +16,9 @@ String SysErrorMessage(DWORD code) {
 
 void RaiseLastOSError(const String& what) {
     DWORD code = GetLastError();
-    throw Exception(what + L": " + SysErrorMessage(code));
+    // Some calls (image lists, drawing) fail without setting an error: say so rather than
+    // quote "the operation completed successfully".
+    throw Exception(what + L": " + (code == 0 ? String(L"the system gave no reason") : SysErrorMessage(code)));
 }
 
 bool FileExists(const String& name) {
