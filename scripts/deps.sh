@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev pkg-config
+  cmake ninja-build g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev pkg-config
   g++-mingw-w64-x86-64 wine wine64 xvfb xdotool icoutils imagemagick tesseract-ocr tesseract-ocr-rus
   libssl-dev zlib1g-dev libxmlsec1-dev libxmlsec1-openssl xmlsec1 openssl zip unzip python3
   chromium nodejs npm fonts-dejavu-core fonts-liberation

@@ -13,6 +13,7 @@ velmora_start_display
 velmora_prepare_wine
 
 status=0
+bash scripts/check_format.sh || status=1
 ctest --test-dir build/native --output-on-failure -j 2 || status=1
 ctest --test-dir build/win --output-on-failure || status=1
 exit $status
