@@ -7,19 +7,19 @@
 using namespace vcl;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  try {
+    Application->Initialize();
+    Application->MainFormOnTaskBar = true;
+    Application->CreateForm(mainForm);
+    Application->Run();
+  } catch (const Exception& e) {
+    Application->ShowException(e);
+  } catch (...) {
     try {
-        Application->Initialize();
-        Application->MainFormOnTaskBar = true;
-        Application->CreateForm(mainForm);
-        Application->Run();
+      throw Exception(L"");
     } catch (const Exception& e) {
-        Application->ShowException(e);
-    } catch (...) {
-        try {
-            throw Exception(L"");
-        } catch (const Exception& e) {
-            Application->ShowException(e);
-        }
+      Application->ShowException(e);
     }
-    return 0;
+  }
+  return 0;
 }

@@ -9,8 +9,8 @@ std::unique_ptr<TIdStack> stack;
 // A function-local static, so that a replacement installed during static initialisation of
 // another module cannot be overwritten by this module's own initialisation.
 TIdStack::Factory& StackFactory() {
-    static TIdStack::Factory factory = NewWindowsStack;
-    return factory;
+  static TIdStack::Factory factory = NewWindowsStack;
+  return factory;
 }
 
 }  // namespace
@@ -18,19 +18,19 @@ TIdStack::Factory& StackFactory() {
 TIdStack* GStack = nullptr;
 
 void TIdStack::IncUsage() {
-    if (usage == 0) {
-        stack = StackFactory()();
-        GStack = stack.get();
-    }
-    ++usage;
+  if (usage == 0) {
+    stack = StackFactory()();
+    GStack = stack.get();
+  }
+  ++usage;
 }
 
 void TIdStack::DecUsage() {
-    if (usage == 0) return;
-    if (--usage == 0) {
-        GStack = nullptr;
-        stack.reset();
-    }
+  if (usage == 0) return;
+  if (--usage == 0) {
+    GStack = nullptr;
+    stack.reset();
+  }
 }
 
 void TIdStack::SetStackFactory(Factory f) { StackFactory() = std::move(f); }

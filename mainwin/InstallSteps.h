@@ -13,10 +13,10 @@ constexpr int kInstallStepCount = 11;
 extern const int kInstallIncrements[kInstallStepCount];
 
 struct TInstallSettings {
-    vcl::String address;  // the TV's address as typed
-    vcl::String tmpDir;   // the upload folder on the TV for the chosen series
-    vcl::String wgtName;
-    vcl::String appId;
+  vcl::String address;  // the TV's address as typed
+  vcl::String tmpDir;   // the upload folder on the TV for the chosen series
+  vcl::String wgtName;
+  vcl::String appId;
 };
 
 // The command line of step 0 to 10, run through cmd.exe in the current directory.

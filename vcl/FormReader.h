@@ -20,20 +20,20 @@
 namespace vcl {
 
 struct TPropertyValue {
-    enum class Kind { Integer, Text, Ident, List };
-    Kind kind = Kind::Integer;
-    long long integer = 0;
-    String text;                 // Text and Ident
-    std::vector<String> items;   // List: strings or identifiers
-    int line = 0;
+  enum class Kind { Integer, Text, Ident, List };
+  Kind kind = Kind::Integer;
+  long long integer = 0;
+  String text;                // Text and Ident
+  std::vector<String> items;  // List: strings or identifiers
+  int line = 0;
 };
 
 struct TComponentDef {
-    String className;
-    String name;
-    std::vector<std::pair<String, TPropertyValue>> properties;
-    std::vector<TComponentDef> children;
-    int line = 0;
+  String className;
+  String name;
+  std::vector<std::pair<String, TPropertyValue>> properties;
+  std::vector<TComponentDef> children;
+  int line = 0;
 };
 
 // Parses one definition; throws Exception naming the line on any syntax error.
@@ -57,17 +57,17 @@ const std::vector<String>& PropertyList(const String& name, const TPropertyValue
 // One of the names a property can take, and what it stands for.
 template <class T>
 struct TNamedValue {
-    const wchar_t* name;
-    T value;
+  const wchar_t* name;
+  T value;
 };
 
 // What the property's name stands for; throws Exception naming the line for any other name.
 template <class T, size_t N>
 T PropertyNamed(const String& name, const TPropertyValue& value, const TNamedValue<T> (&names)[N]) {
-    const String& given = PropertyIdent(name, value);
-    for (const TNamedValue<T>& n : names)
-        if (given == n.name) return n.value;
-    FormDefinitionError(value.line, name + L" cannot be " + given);
+  const String& given = PropertyIdent(name, value);
+  for (const TNamedValue<T>& n : names)
+    if (given == n.name) return n.value;
+  FormDefinitionError(value.line, name + L" cannot be " + given);
 }
 
 }  // namespace vcl

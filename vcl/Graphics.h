@@ -19,13 +19,13 @@ COLORREF ColorToRGB(TColor color);
 TColor PropertyColor(const String& name, const TPropertyValue& value);
 
 struct TFont {
-    String Name = L"Tahoma";
-    int Height = 16;  // character height in pixels at 96 DPI
-    bool Bold = false;
-    TColor Color = clWindowText;
+  String Name = L"Tahoma";
+  int Height = 16;  // character height in pixels at 96 DPI
+  bool Bold = false;
+  TColor Color = clWindowText;
 
-    // A new GDI font for the given DPI; the caller owns it.
-    HFONT Create(int dpi) const;
+  // A new GDI font for the given DPI; the caller owns it.
+  HFONT Create(int dpi) const;
 };
 
 inline int ScaleToDpi(int value, int dpi) { return MulDiv(value, dpi, 96); }

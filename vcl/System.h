@@ -12,13 +12,13 @@ using String = std::wstring;
 // Base class of every failure the program reports to the user. Deliberately not derived from
 // std::exception: anything else that escapes reaches the user as an error box without text.
 class Exception {
-public:
-    explicit Exception(String message) : message_(std::move(message)) {}
-    virtual ~Exception() = default;
-    const String& Message() const { return message_; }
+ public:
+  explicit Exception(String message) : message_(std::move(message)) {}
+  virtual ~Exception() = default;
+  const String& Message() const { return message_; }
 
-private:
-    String message_;
+ private:
+  String message_;
 };
 
 // UTF-8 (our sources and resources) to UTF-16, independent of the ANSI code page.

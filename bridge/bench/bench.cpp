@@ -187,15 +187,18 @@ int main(int argc, char** argv) {
   std::printf("push 64 MiB through iu:   %7.1f MiB/s (%d pushes, %.2f s)\n", mib / push, pushes, push);
   std::printf("raw loopback TCP copy:    %7.1f MiB/s (%d copies, %.2f s)\n", mib / raw, pushes, raw);
   std::printf("push / raw ratio:         %7.2f\n", raw / push);
-  std::printf("server peak memory:       %7ld KiB after a 1 MiB push, %ld KiB after %d pushes of 64 MiB\n",
-              smallPeak, bigPeak, pushes);
+  std::printf("server peak memory:       %7ld KiB after a 1 MiB push, %ld KiB after %d pushes of 64 MiB\n", smallPeak,
+              bigPeak, pushes);
 
   // The installer's eleven invocations, against eleven bare process starts.
   std::string pem = dir + "/ca";
-  harness::writeFile(pem + "-author.pem", harness::issuerPem(harness::readFile(TESTDATA_DIR "/wgt/author-signature.xml")));
-  harness::writeFile(pem + "-distributor.pem", harness::issuerPem(harness::readFile(TESTDATA_DIR "/wgt/signature1.xml")));
-  harness::TvSim tv2({"--author-ca", pem + "-author.pem", "--distributor-ca", pem + "-distributor.pem",
-                      "--verify-time", "2018-06-01T00:00:00"}, dir + "/tv2");
+  harness::writeFile(pem + "-author.pem",
+                     harness::issuerPem(harness::readFile(TESTDATA_DIR "/wgt/author-signature.xml")));
+  harness::writeFile(pem + "-distributor.pem",
+                     harness::issuerPem(harness::readFile(TESTDATA_DIR "/wgt/signature1.xml")));
+  harness::TvSim tv2({"--author-ca", pem + "-author.pem", "--distributor-ca", pem + "-distributor.pem", "--verify-time",
+                      "2018-06-01T00:00:00"},
+                     dir + "/tv2");
   std::string wgt = dir + "/Velmora.wgt";
   harness::writeFile(wgt, harness::storedZip(harness::readTree(TESTDATA_DIR "/wgt")));
   const std::string id = "N75lVtaOnD.TestApp", remote = upload + "/Velmora.wgt";
@@ -254,11 +257,12 @@ int main(int argc, char** argv) {
               closedPort / closedPortRounds);
   if (argc > 1) {
     // Output to /dev/null: a server Wine starts keeps the pipes it would otherwise inherit.
-    auto [winRefused, winSpared] =
-        closedPortConnects({"/bin/sh", "-c", "WINEDEBUG=-all exec \"$@\" >/dev/null 2>&1", "sh", "/usr/bin/wine"}, argv[1], dir);
-    std::printf("  Windows build (Wine):   %zu connects, %zu answered by the server's mark: %.0f to %.0f s saved per\n"
-                "                          installation on Windows at 1 to 2 s per connect\n",
-                winRefused, winSpared, 1.0 * winSpared, 2.0 * winSpared);
+    auto [winRefused, winSpared] = closedPortConnects(
+        {"/bin/sh", "-c", "WINEDEBUG=-all exec \"$@\" >/dev/null 2>&1", "sh", "/usr/bin/wine"}, argv[1], dir);
+    std::printf(
+        "  Windows build (Wine):   %zu connects, %zu answered by the server's mark: %.0f to %.0f s saved per\n"
+        "                          installation on Windows at 1 to 2 s per connect\n",
+        winRefused, winSpared, 1.0 * winSpared, 2.0 * winSpared);
   } else {
     std::printf("  (give the Windows build's iu.exe to count its connects under Wine; %zu spared natively)\n", spared);
   }

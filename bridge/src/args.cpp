@@ -69,18 +69,18 @@ Invocation parseInvocation(const std::vector<std::string>& args) {
     exactly(1);
     inv.kind = Kind::Connect;
     auto target = wire::parseTarget(args[1]);
-    if (!target) throw std::invalid_argument(quoted(args[1]) + " is not an IPv4 address with an optional port (a.b.c.d[:port])");
+    if (!target)
+      throw std::invalid_argument(quoted(args[1]) + " is not an IPv4 address with an optional port (a.b.c.d[:port])");
     inv.target = target->serial();
   } else if (cmd == "push") {
     exactly(2);
     inv.kind = Kind::Push;
     inv.local = args[1];
     inv.remote = args[2];
-    if (inv.local.empty() || inv.remote.empty())
-      throw std::invalid_argument("push needs a local and a remote path");
+    if (inv.local.empty() || inv.remote.empty()) throw std::invalid_argument("push needs a local and a remote path");
     if (inv.remote.size() > wire::kSyncPathMax)
-      throw std::invalid_argument("the remote path is " + std::to_string(inv.remote.size()) + " bytes long, more than the " +
-                                  std::to_string(wire::kSyncPathMax) + " the TV takes");
+      throw std::invalid_argument("the remote path is " + std::to_string(inv.remote.size()) +
+                                  " bytes long, more than the " + std::to_string(wire::kSyncPathMax) + " the TV takes");
   } else if (cmd == "shell") {
     if (extra == 0) throw std::invalid_argument("shell needs a command (no interactive shell)");
     inv.kind = Kind::Shell;

@@ -11,10 +11,10 @@ namespace bridge {
 struct Invocation {
   enum class Kind { Help, Version, KillServer, Connect, Devices, Shell, Push, Capability, Server };
   Kind kind = Kind::Help;
-  std::string target;       // Connect: address:port, the TV's port when none was given
-  std::string shellText;    // Shell: the command text for the TV
+  std::string target;         // Connect: address:port, the TV's port when none was given
+  std::string shellText;      // Shell: the command text for the TV
   std::string local, remote;  // Push
-  std::string readyToken;   // Server: from the client that started it
+  std::string readyToken;     // Server: from the client that started it
 };
 
 // args excludes the program name. Throws std::invalid_argument with a usage message, also for

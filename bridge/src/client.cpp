@@ -49,7 +49,8 @@ bool serverKnownAbsent() {
 
 plat::Socket tryServer(plat::ConnectFailure& failure, std::string& reason) {
   plat::Socket s = plat::connectTcp("127.0.0.1", serverPort(), wire::after(bounds::kServerConnect), failure, reason);
-  if (failure == plat::ConnectFailure::Refused) trace::note("client", "port " + std::to_string(serverPort()) + " refused");
+  if (failure == plat::ConnectFailure::Refused)
+    trace::note("client", "port " + std::to_string(serverPort()) + " refused");
   return s;
 }
 
@@ -62,8 +63,8 @@ plat::Socket connectServer() {
   if (failure != plat::ConnectFailure::Refused) fail("cannot reach the server at " + serverAddress() + ": " + reason);
   out("* Server is not running. Start it now on port " + std::to_string(serverPort()) + " *\n");
   std::string why;
-  bool started = plat::spawnServer([](const std::string& token) { return runServer(serverPort(), token); },
-                                   {"server"}, wire::after(bounds::kServerStart), why);
+  bool started = plat::spawnServer([](const std::string& token) { return runServer(serverPort(), token); }, {"server"},
+                                   wire::after(bounds::kServerStart), why);
   // A server started at the same moment by another client is as good as ours.
   s = tryServer(failure, reason);
   if (!s.valid()) fail("could not start the server on " + serverAddress() + ": " + (started ? reason : why));

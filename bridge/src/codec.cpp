@@ -29,8 +29,7 @@ bool readExactly(ByteStream& s, void* buf, std::size_t len, Deadline deadline) {
 
 std::uint32_t le32(const void* p) {
   const auto* b = static_cast<const unsigned char*>(p);
-  return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-         std::uint32_t(b[3]) << 24;
+  return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
 }
 
 std::string hexDigits(std::uint64_t value, int digits) {
@@ -76,8 +75,8 @@ std::uint32_t payloadSum(std::string_view payload) {
   return std::uint32_t(total);
 }
 
-std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
-                         std::uint32_t length, std::uint32_t check) {
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1, std::uint32_t length,
+                         std::uint32_t check) {
   std::string out;
   out.reserve(kHeaderSize);
   putLe32(out, command);
@@ -89,23 +88,25 @@ std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_
   return out;
 }
 
-std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
-                         std::string_view payload) {
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1, std::string_view payload) {
   return encodeHeader(command, arg0, arg1, std::uint32_t(payload.size()), payloadSum(payload));
 }
 
-std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
-                         std::string_view payload) {
+std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1, std::string_view payload) {
   return encodeHeader(command, arg0, arg1, payload).append(payload);
 }
 
 PacketHeader decodeHeader(const unsigned char* header, std::uint32_t maxPayload) {
-  PacketHeader h{le32(header), le32(header + 4), le32(header + 8), le32(header + 12),
-                 le32(header + 16)};
+  PacketHeader h{le32(header), le32(header + 4), le32(header + 8), le32(header + 12), le32(header + 16)};
   std::uint32_t magic = le32(header + 20);
   if (magic != (h.command ^ 0xffffffffu)) throw Error("bad packet magic");
   switch (h.command) {
-    case kCnxn: case kOpen: case kOkay: case kWrte: case kClse: case kStat: break;
+    case kCnxn:
+    case kOpen:
+    case kOkay:
+    case kWrte:
+    case kClse:
+    case kStat: break;
     default: throw Error("unknown packet command " + commandName(h.command));
   }
   if (h.length > maxPayload)
@@ -133,8 +134,7 @@ std::optional<Packet> readPacket(ByteStream& s, std::uint32_t maxPayload, Deadli
 DeviceBanner parseDeviceBanner(std::string_view payload) {
   if (!payload.empty() && payload.back() == '\0') payload.remove_suffix(1);
   std::string_view prefix = kDeviceBannerPrefix;
-  if (payload.substr(0, prefix.size()) != prefix)
-    throw Error("handshake without a device banner");
+  if (payload.substr(0, prefix.size()) != prefix) throw Error("handshake without a device banner");
   payload.remove_prefix(prefix.size());
   DeviceBanner b;
   std::size_t sep = payload.find("::");
@@ -165,10 +165,14 @@ std::optional<std::size_t> parseHex4(std::string_view digits) {
   std::size_t v = 0;
   for (char c : digits) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return std::nullopt;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return std::nullopt;
     v = v * 16 + std::size_t(d);
   }
   return v;
@@ -179,11 +183,9 @@ std::optional<std::string> readFramedText(ByteStream& s, Deadline deadline) {
   if (!readExactly(s, digits, 4, deadline)) return std::nullopt;
   auto len = parseHex4(std::string_view(digits, 4));
   if (!len) throw Error("length is not four hex digits");
-  if (*len > kRequestMax)
-    throw Error("length " + std::to_string(*len) + " exceeds " + std::to_string(kRequestMax));
+  if (*len > kRequestMax) throw Error("length " + std::to_string(*len) + " exceeds " + std::to_string(kRequestMax));
   std::string text(*len, '\0');
-  if (*len != 0 && !readExactly(s, text.data(), *len, deadline))
-    throw Error("closed after a length");
+  if (*len != 0 && !readExactly(s, text.data(), *len, deadline)) throw Error("closed after a length");
   return text;
 }
 

@@ -61,14 +61,12 @@ struct Packet {
 };
 
 std::uint32_t payloadSum(std::string_view payload);
-std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
-                         std::string_view payload);
+std::string encodePacket(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1, std::string_view payload);
 // The 24-byte header alone, for a sender that writes a large payload without copying it.
-std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
-                         std::string_view payload);
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1, std::string_view payload);
 // The same for a payload whose length and payloadSum the sender already knows.
-std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1,
-                         std::uint32_t length, std::uint32_t check);
+std::string encodeHeader(std::uint32_t command, std::uint32_t arg0, std::uint32_t arg1, std::uint32_t length,
+                         std::uint32_t check);
 
 struct PacketHeader {
   std::uint32_t command, arg0, arg1, length, check;

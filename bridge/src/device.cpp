@@ -12,17 +12,20 @@ namespace bridge {
 
 namespace {
 
-std::string packetLine(std::string_view arrow, const std::string& serial, std::uint32_t command,
-                       std::uint32_t arg0, std::uint32_t arg1) {
-  return std::string(arrow) + " " + serial + " " + wire::commandName(command) + " " + std::to_string(arg0) +
-         " " + std::to_string(arg1);
+std::string packetLine(std::string_view arrow, const std::string& serial, std::uint32_t command, std::uint32_t arg0,
+                       std::uint32_t arg1) {
+  return std::string(arrow) + " " + serial + " " + wire::commandName(command) + " " + std::to_string(arg0) + " " +
+         std::to_string(arg1);
 }
 
 }  // namespace
 
 Device::Device(plat::Socket s, std::string serial, wire::DeviceBanner banner, std::uint32_t maxPayload)
-    : sock_(std::move(s)), serial_(std::move(serial)), model_(std::move(banner.model)),
-      locked_(banner.locked), maxPayload_(maxPayload) {}
+    : sock_(std::move(s)),
+      serial_(std::move(serial)),
+      model_(std::move(banner.model)),
+      locked_(banner.locked),
+      maxPayload_(maxPayload) {}
 
 std::unique_ptr<Device> Device::connect(const wire::Ipv4Target& target) {
   const std::string serial = target.serial();
@@ -31,8 +34,7 @@ std::unique_ptr<Device> Device::connect(const wire::Ipv4Target& target) {
   };
   plat::ConnectFailure failure;
   std::string reason;
-  plat::Socket s = plat::connectTcp(target.host, target.port, wire::after(bounds::kDeviceConnect),
-                                    failure, reason);
+  plat::Socket s = plat::connectTcp(target.host, target.port, wire::after(bounds::kDeviceConnect), failure, reason);
   if (!s.valid()) {
     if (failure == plat::ConnectFailure::TimedOut)
       reason = "no answer within " + seconds(bounds::kDeviceConnect) + " (TV off or wrong address?)";
@@ -72,9 +74,7 @@ std::unique_ptr<Device> Device::connect(const wire::Ipv4Target& target) {
   return std::unique_ptr<Device>(new Device(std::move(s), serial, std::move(banner), limit));
 }
 
-void Device::fail(const std::string& detail) const {
-  throw wire::Failed({wire::FailKind::Device, serial_, detail});
-}
+void Device::fail(const std::string& detail) const { throw wire::Failed({wire::FailKind::Device, serial_, detail}); }
 
 void Device::write(const char* data, std::size_t size, std::string_view traceLine, std::string_view payload) {
   if (trace::enabled()) trace::bytes("server", traceLine, payload);

@@ -24,16 +24,10 @@ int run(const std::vector<std::string>& args) {
     return 1;
   }
   switch (inv.kind) {
-    case bridge::Invocation::Kind::Help:
-      console::out(bridge::usage());
-      return 0;
-    case bridge::Invocation::Kind::Version:
-      console::out("Velmora device bridge version " IU_VERSION "\n");
-      return 0;
-    case bridge::Invocation::Kind::Server:
-      return bridge::runServer(port, inv.readyToken);
-    default:
-      return bridge::runClient(inv);
+    case bridge::Invocation::Kind::Help: console::out(bridge::usage()); return 0;
+    case bridge::Invocation::Kind::Version: console::out("Velmora device bridge version " IU_VERSION "\n"); return 0;
+    case bridge::Invocation::Kind::Server: return bridge::runServer(port, inv.readyToken);
+    default: return bridge::runClient(inv);
   }
 }
 

@@ -55,8 +55,8 @@ bool peerIsSameUser(const Socket& s);
 enum class ConnectFailure { None, Refused, TimedOut, Other };
 // Connects to a numeric IPv4 address. On failure returns an invalid socket, sets failure and
 // reason (the OS's words).
-Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
-                  ConnectFailure& failure, std::string& reason);
+Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline, ConnectFailure& failure,
+                  std::string& reason);
 
 class Listener {
  public:
@@ -82,8 +82,8 @@ class Listener {
 // start (most of what a first command waits for); on Windows this program starts again with the
 // given arguments plus "--ready TOKEN". Returns true once the server called signalReady, false if
 // it exits first or the deadline passes.
-bool spawnServer(const std::function<int(const std::string& readyToken)>& serve,
-                 const std::vector<std::string>& args, Deadline deadline, std::string& reason);
+bool spawnServer(const std::function<int(const std::string& readyToken)>& serve, const std::vector<std::string>& args,
+                 Deadline deadline, std::string& reason);
 // Called by the server once it listens; token is what spawnServer passed after --ready.
 void signalReady(const std::string& token);
 

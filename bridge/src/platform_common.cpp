@@ -10,8 +10,7 @@ sockaddr_in ipv4Address(const std::string& ipv4, std::uint16_t port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
-  if (inet_pton(AF_INET, ipv4.c_str(), &a.sin_addr) != 1)
-    throw wire::Error("'" + ipv4 + "' is not an IPv4 address");
+  if (inet_pton(AF_INET, ipv4.c_str(), &a.sin_addr) != 1) throw wire::Error("'" + ipv4 + "' is not an IPv4 address");
   return a;
 }
 
@@ -60,8 +59,8 @@ void Socket::writeAll(const void* buf, std::size_t len, Deadline deadline) {
 
 bool Socket::waitReadable(Deadline deadline) { return sys::waitFor(handle_, false, deadline); }
 
-Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline,
-                  ConnectFailure& failure, std::string& reason) {
+Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline, ConnectFailure& failure,
+                  std::string& reason) {
   sockaddr_in a = sys::ipv4Address(ipv4, port);
   failure = ConnectFailure::Other;
   Socket s(sys::newTcpSocket());
@@ -88,8 +87,7 @@ Socket connectTcp(const std::string& ipv4, std::uint16_t port, Deadline deadline
   return s;
 }
 
-InputFile::InputFile(InputFile&& o) noexcept
-    : handle_(o.handle_), size_(o.size_), left_(o.left_), mtime_(o.mtime_) {
+InputFile::InputFile(InputFile&& o) noexcept : handle_(o.handle_), size_(o.size_), left_(o.left_), mtime_(o.mtime_) {
   o.handle_ = -1;
 }
 

@@ -220,8 +220,8 @@ Socket Listener::accept() {
   }
 }
 
-bool spawnServer(const std::function<int(const std::string& readyToken)>& serve,
-                 const std::vector<std::string>&, Deadline deadline, std::string& reason) {
+bool spawnServer(const std::function<int(const std::string& readyToken)>& serve, const std::vector<std::string>&,
+                 Deadline deadline, std::string& reason) {
   int ready[2];
   if (::pipe2(ready, O_CLOEXEC) != 0) {
     reason = "pipe: " + sys::errorText(errno);
@@ -383,6 +383,5 @@ void appendToFile(const std::string& path, const std::string& text) {
 int processId() { return int(::getpid()); }
 
 void exitNow(int status) { ::_exit(status); }
-
 
 }  // namespace plat

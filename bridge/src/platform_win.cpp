@@ -31,13 +31,11 @@ std::wstring wide(const std::string& s) {
 
 std::string errorText(DWORD code) {
   wchar_t* buf = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
   std::string text = n ? utf8(std::wstring(buf, n)) : "error " + std::to_string(code);
   LocalFree(buf);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
-    text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
   return text;
 }
 
@@ -183,8 +181,7 @@ Listener::Listener(const std::string& ipv4, std::uint16_t port) {
   // Exclusive, so that a second server cannot take the port from under the first.
   BOOL on = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR ||
-      listen(s, 64) == SOCKET_ERROR) {
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR || listen(s, 64) == SOCKET_ERROR) {
     std::string why = errorText(DWORD(WSAGetLastError()));
     closesocket(s);
     throw wire::Error("cannot listen on " + ipv4 + ":" + std::to_string(port) + ": " + why);
@@ -217,11 +214,11 @@ Socket Listener::accept() {
   }
 }
 
-bool spawnServer(const std::function<int(const std::string& readyToken)>&,
-                 const std::vector<std::string>& args, Deadline deadline, std::string& reason) {
+bool spawnServer(const std::function<int(const std::string& readyToken)>&, const std::vector<std::string>& args,
+                 Deadline deadline, std::string& reason) {
   static std::atomic<int> counter{0};
-  std::wstring event = wide("Local\\iu-server-ready-" + std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(counter++));
+  std::wstring event =
+      wide("Local\\iu-server-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
   if (!ready) {
     reason = "CreateEvent: " + errorText(GetLastError());
@@ -241,8 +238,8 @@ bool spawnServer(const std::function<int(const std::string& readyToken)>&,
   // and no window appears. The server runs from the system folder so that it holds no handle
   // on the caller's folder.
   BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE,
-                           DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
-                           nullptr, sysLen ? system : nullptr, &si, &pi);
+                           DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr,
+                           sysLen ? system : nullptr, &si, &pi);
   if (!ok) {
     reason = "CreateProcess: " + errorText(GetLastError());
     CloseHandle(ready);
@@ -252,8 +249,10 @@ bool spawnServer(const std::function<int(const std::string& readyToken)>&,
   HANDLE waits[2] = {ready, pi.hProcess};
   DWORD r = WaitForMultipleObjects(2, waits, FALSE, DWORD(wire::millisecondsLeft(deadline)));
   bool started = r == WAIT_OBJECT_0;
-  if (r == WAIT_OBJECT_0 + 1) reason = "the server ended before it was ready";
-  else if (!started) reason = "the server did not become ready in time";
+  if (r == WAIT_OBJECT_0 + 1)
+    reason = "the server ended before it was ready";
+  else if (!started)
+    reason = "the server did not become ready in time";
   CloseHandle(pi.hProcess);
   CloseHandle(ready);
   return started;
@@ -297,8 +296,8 @@ bool InputFile::open(const std::string& path, std::string& reason) {
     reason = "a folder, not a file";
     return false;
   }
-  HANDLE h = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE h = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     reason = errorText(GetLastError());
     return false;
@@ -451,6 +450,5 @@ void appendToFile(const std::string& path, const std::string& text) {
 int processId() { return int(GetCurrentProcessId()); }
 
 void exitNow(int status) { ExitProcess(UINT(status)); }
-
 
 }  // namespace plat

@@ -20,7 +20,9 @@ void send(plat::Socket& c, const std::string& bytes) {
 
 void okay(plat::Socket& c) { send(c, wire::kOkayText); }
 void okay(plat::Socket& c, const std::string& text) { send(c, wire::kOkayText + wire::encodeRequest(text)); }
-void fail(plat::Socket& c, const wire::Failure& f) { send(c, wire::kFailText + wire::encodeRequest(wire::encodeFailure(f))); }
+void fail(plat::Socket& c, const wire::Failure& f) {
+  send(c, wire::kFailText + wire::encodeRequest(wire::encodeFailure(f)));
+}
 void fail(plat::Socket& c, std::string detail) { fail(c, {wire::FailKind::Local, {}, std::move(detail)}); }
 
 std::string padRight(const std::string& s, std::size_t width) {
@@ -107,7 +109,8 @@ void Server::listDevices(plat::Socket& c) {
       registry_.drop(d);
       continue;
     }
-    text += padRight(d->serial(), 20) + "\t" + padRight(d->locked() ? "locked" : "device", 10) + "\t" + d->model() + "\n";
+    text +=
+        padRight(d->serial(), 20) + "\t" + padRight(d->locked() ? "locked" : "device", 10) + "\t" + d->model() + "\n";
   }
   okay(c, text);
 }
@@ -177,7 +180,8 @@ void Server::transport(plat::Socket& c) {
   auto lock = claim(d);
   if (!lock) {
     if (registry_.find(d->serial()) != d) return fail(c, {wire::FailKind::NoTarget, {}, {}});
-    return fail(c, {wire::FailKind::Device, d->serial(), "busy with another command for " + seconds(bounds::kDeviceBusy)});
+    return fail(c,
+                {wire::FailKind::Device, d->serial(), "busy with another command for " + seconds(bounds::kDeviceBusy)});
   }
   try {
     if (service.kind == wire::RequestKind::Push)

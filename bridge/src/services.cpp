@@ -47,8 +47,8 @@ struct ClientEnd {
 
 // Opens service and answers the client OKAY, or FAIL when the TV refuses it or fails to
 // answer (then throwing on, for the caller to drop the TV).
-std::optional<Stream> openFor(Device& d, ClientEnd& client, const std::string& service,
-                              std::chrono::milliseconds limit, const std::string& what) {
+std::optional<Stream> openFor(Device& d, ClientEnd& client, const std::string& service, std::chrono::milliseconds limit,
+                              const std::string& what) {
   auto end = wire::after(limit);
   std::optional<StreamIds> ids;
   try {
@@ -212,10 +212,8 @@ void relay(Device& d, plat::Socket& client, const std::string& service) {
           out.frame(wire::kFrameData, s->payload());
           if (out.gone) return void(s->close());
           break;
-        case Stream::Event::Acked:
-          break;
-        case Stream::Event::Closed:
-          return out.frame(wire::kFrameDone, {});
+        case Stream::Event::Acked: break;
+        case Stream::Event::Closed: return out.frame(wire::kFrameDone, {});
         case Stream::Event::Client:
           if (out.hungUp()) return void(s->close());
           break;
@@ -227,8 +225,7 @@ void relay(Device& d, plat::Socket& client, const std::string& service) {
   }
 }
 
-void push(Device& d, plat::Socket& client, const std::string& remote, const std::string& local,
-          plat::InputFile& file) {
+void push(Device& d, plat::Socket& client, const std::string& remote, const std::string& local, plat::InputFile& file) {
   ClientEnd out{client};
   std::optional<Stream> s = openFor(d, out, "sync:", commandLimit(file.size()), "push");
   if (!s) return;

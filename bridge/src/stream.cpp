@@ -19,7 +19,11 @@ constexpr std::size_t kAnswerMax = 64 * 1024;
 }  // namespace
 
 Stream::Stream(Device& device, StreamIds ids, std::chrono::milliseconds limit, wire::Deadline end, std::string what)
-    : device_(device), ids_(ids), limit_(limit), end_(end), what_(std::move(what)),
+    : device_(device),
+      ids_(ids),
+      limit_(limit),
+      end_(end),
+      what_(std::move(what)),
       stallAt_(wire::after(bounds::kDeviceIdle)) {}
 
 Stream::Event Stream::step(plat::Socket* client) {
@@ -40,9 +44,7 @@ Stream::Event Stream::step(plat::Socket* client) {
       // Ack first: the TV holds its next output until then, and our own work overlaps.
       device_.send(wire::kOkay, ids_.local, ids_.remote, {});
       return Event::Data;
-    case wire::kOkay:
-      unacked_ = false;
-      return Event::Acked;
+    case wire::kOkay: unacked_ = false; return Event::Acked;
     case wire::kClse:
       closed_ = true;
       device_.send(wire::kClse, ids_.local, ids_.remote, {});

@@ -64,8 +64,7 @@ std::string hexDump(std::string_view data, std::size_t limit) {
 
 void bytes(std::string_view who, std::string_view what, std::string_view data) {
   if (!enabled()) return;
-  write(stamp(who) + std::string(what) + " (" + std::to_string(data.size()) + " bytes)\n" +
-        hexDump(data, kDumpLimit));
+  write(stamp(who) + std::string(what) + " (" + std::to_string(data.size()) + " bytes)\n" + hexDump(data, kDumpLimit));
 }
 
 void note(std::string_view who, std::string_view what) {

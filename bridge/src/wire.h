@@ -27,7 +27,7 @@ constexpr std::uint32_t kHostMaxPayload = 256 * 1024;
 constexpr std::uint32_t kMinMaxPayload = 256;
 constexpr std::uint32_t kOlderHostMaxPayload = 4096;
 
-constexpr char kHostBanner[] = "host::";      // our CNXN payload, sent with its NUL
+constexpr char kHostBanner[] = "host::";            // our CNXN payload, sent with its NUL
 constexpr char kDeviceBannerPrefix[] = "device::";  // TV's: device::<model>::<lock 0|1>
 
 // --- Sync sub-protocol inside a "sync:" stream: 4-byte ASCII id + one little-endian uint32 ---
@@ -43,10 +43,10 @@ constexpr std::uint32_t kSyncOkay = syncId("OKAY");  // TV: file written, + 0
 constexpr std::uint32_t kSyncFail = syncId("FAIL");  // TV: + reason length, reason text
 constexpr std::uint32_t kSyncQuit = syncId("QUIT");  // + 0, ends the session
 constexpr std::size_t kSyncHeaderSize = 8;
-constexpr std::size_t kSyncStatReplySize = 16;     // id, mode, size, mtime
-constexpr std::uint32_t kSyncDataMax = 64 * 1024;  // bytes in one DATA
-constexpr std::uint32_t kSyncPathMax = 1024;       // bytes of a remote path
-constexpr std::uint32_t kSyncFailMax = 1024;       // bytes of a FAIL reason we accept
+constexpr std::size_t kSyncStatReplySize = 16;       // id, mode, size, mtime
+constexpr std::uint32_t kSyncDataMax = 64 * 1024;    // bytes in one DATA
+constexpr std::uint32_t kSyncPathMax = 1024;         // bytes of a remote path
+constexpr std::uint32_t kSyncFailMax = 1024;         // bytes of a FAIL reason we accept
 constexpr std::uint32_t kRegularFileMode = 0100755;  // 33261, what the TV expects in SEND
 
 // --- capability: service: 2-byte little-endian length (counting the trailing NUL), text ------

@@ -20,12 +20,13 @@ TEST(Args, TheInstallersInvocations) {
       {{"devices"}, Invocation::Kind::Devices, ""},
       {{"shell", "0", "getappinstallpath"}, Invocation::Kind::Shell, "0 getappinstallpath"},
       {{"shell", "0", "vd_appuninstall", "Kx7RmVq2Tz.Velmora;", "echo", "cmd_ret:$?;"},
-       Invocation::Kind::Shell, "0 vd_appuninstall Kx7RmVq2Tz.Velmora; echo cmd_ret:$?;"},
+       Invocation::Kind::Shell,
+       "0 vd_appuninstall Kx7RmVq2Tz.Velmora; echo cmd_ret:$?;"},
       {{"shell", "0", "mkdir", d}, Invocation::Kind::Shell, "0 mkdir " + d},
-      {{"push", "Velmora.wgt", d + "/Velmora.wgt"}, Invocation::Kind::Push,
-       "Velmora.wgt -> " + d + "/Velmora.wgt"},
+      {{"push", "Velmora.wgt", d + "/Velmora.wgt"}, Invocation::Kind::Push, "Velmora.wgt -> " + d + "/Velmora.wgt"},
       {{"shell", "0", "vd_appinstall", "Kx7RmVq2Tz.Velmora", d + "/Velmora.wgt;", "echo", "cmd_ret:$?;"},
-       Invocation::Kind::Shell, "0 vd_appinstall Kx7RmVq2Tz.Velmora " + d + "/Velmora.wgt; echo cmd_ret:$?;"},
+       Invocation::Kind::Shell,
+       "0 vd_appinstall Kx7RmVq2Tz.Velmora " + d + "/Velmora.wgt; echo cmd_ret:$?;"},
       {{"shell", "0", "rmfile", d + "/Velmora.wgt"}, Invocation::Kind::Shell, "0 rmfile " + d + "/Velmora.wgt"},
       {{"shell", "0", "applist"}, Invocation::Kind::Shell, "0 applist"},
       {{"version"}, Invocation::Kind::Version, ""},
@@ -47,9 +48,15 @@ TEST(Args, ShellWordsWithSpacesOrEmptyAreQuoted) {
 }
 
 TEST(Args, BadCommandLinesAreRefused) {
-  for (const auto& argv : std::vector<std::vector<std::string>>{
-           {}, {"conect", "1.2.3.4"}, {"connect"}, {"connect", "1.2.3.4", "x"}, {"shell"},
-           {"push", "a"}, {"push", "", "b"}, {"devices", "-l"}, {"kill-server", "now"}})
+  for (const auto& argv : std::vector<std::vector<std::string>>{{},
+                                                                {"conect", "1.2.3.4"},
+                                                                {"connect"},
+                                                                {"connect", "1.2.3.4", "x"},
+                                                                {"shell"},
+                                                                {"push", "a"},
+                                                                {"push", "", "b"},
+                                                                {"devices", "-l"},
+                                                                {"kill-server", "now"}})
     EXPECT_THROW(bridge::parseInvocation(argv), std::invalid_argument) << argv.size();
 }
 
@@ -71,7 +78,8 @@ TEST(Args, TextsOverTheirLimitsAreRefusedWithTheLimit) {
       {{"connect", std::string(100 * 1024, '1')}, "'" + std::string(64, '1') + "...' is not an IPv4 address"},
       {{"connect", "1.2.3.4 & del *"}, "'1.2.3.4 & del *' is not an IPv4 address"},
       {{"connect", "1.2.3.4:65536"}, "is not an IPv4 address"},
-      {{"push", "a", "/" + std::string(1024, 'r')}, "the remote path is 1025 bytes long, more than the 1024 the TV takes"},
+      {{"push", "a", "/" + std::string(1024, 'r')},
+       "the remote path is 1025 bytes long, more than the 1024 the TV takes"},
   };
   for (const auto& c : cases) {
     try {

@@ -14,24 +14,22 @@ using namespace std::string_literals;
 const auto kSoon = wire::Clock::now() + std::chrono::seconds(5);
 
 TEST(Codec, EncodesTheHostHandshakeByteForByte) {
-  std::string p = wire::encodePacket(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload,
-                                     std::string("host::\0", 7));
-  std::string expected =
-      "CNXN"s                      // command 0x4e584e43, little-endian
-      + "\x00\x00\x10\x00"s        // arg0: version 0x00100000
-      + "\x00\x00\x04\x00"s        // arg1: max payload 262144
-      + "\x07\x00\x00\x00"s        // data_length 7
-      + "\x32\x02\x00\x00"s        // data_check: byte sum of "host::\0" = 0x232
-      + "\xbc\xb1\xa7\xb1"s        // magic: command ^ 0xffffffff
-      + "host::\0"s;
+  std::string p =
+      wire::encodePacket(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload, std::string("host::\0", 7));
+  std::string expected = "CNXN"s                // command 0x4e584e43, little-endian
+                         + "\x00\x00\x10\x00"s  // arg0: version 0x00100000
+                         + "\x00\x00\x04\x00"s  // arg1: max payload 262144
+                         + "\x07\x00\x00\x00"s  // data_length 7
+                         + "\x32\x02\x00\x00"s  // data_check: byte sum of "host::\0" = 0x232
+                         + "\xbc\xb1\xa7\xb1"s  // magic: command ^ 0xffffffff
+                         + "host::\0"s;
   EXPECT_EQ(p, expected);
 }
 
 TEST(Codec, ReadsTheSameStreamInEveryChunkSize) {
   std::string stream = wire::encodePacket(wire::kOkay, 7, 1, {}) +
                        wire::encodePacket(wire::kWrte, 7, 1, "app_id[x] install completed\r\n") +
-                       wire::encodePacket(wire::kStat, 1, 0, {}) +
-                       wire::encodePacket(wire::kClse, 7, 1, {});
+                       wire::encodePacket(wire::kStat, 1, 0, {}) + wire::encodePacket(wire::kClse, 7, 1, {});
   for (std::size_t chunk = 1; chunk <= stream.size(); ++chunk) {
     ChunkedStream s(stream, chunk);
     std::vector<std::uint32_t> commands;
@@ -112,11 +110,10 @@ TEST(Codec, ParsesRequestsStrictly) {
   EXPECT_EQ(wire::parseRequest("shell:0 applist").arg, "0 applist");
   EXPECT_EQ(wire::parseRequest("host:kill").kind, wire::RequestKind::Kill);
   EXPECT_EQ(wire::parseRequest("push:/opt/usr/apps/tmp/a.wgt").arg, "/opt/usr/apps/tmp/a.wgt");
-  for (const std::string& bad : std::vector<std::string>{"host:connect:1.2.3.4&echo X:26101", "host:connect:1.2.3:26101",
-                          "host:connect:256.1.1.1:26101", "host:connect:1.2.3.4:0",
-                          "host:connect:1.2.3.4:65536", "host:connect::26101", "shell:", "host:kil",
-                          "host:version2", "", "push:", "sync:",
-                          "push:" + std::string(1025, 'a'), std::string("push:/a\0b", 9)})
+  for (const std::string& bad : std::vector<std::string>{
+           "host:connect:1.2.3.4&echo X:26101", "host:connect:1.2.3:26101", "host:connect:256.1.1.1:26101",
+           "host:connect:1.2.3.4:0", "host:connect:1.2.3.4:65536", "host:connect::26101", "shell:", "host:kil",
+           "host:version2", "", "push:", "sync:", "push:" + std::string(1025, 'a'), std::string("push:/a\0b", 9)})
     EXPECT_THROW(wire::parseRequest(bad), wire::Error) << bad;
 }
 

@@ -27,34 +27,55 @@ struct Fault {
   std::map<std::string, std::string> env = {};  // for iu and the server it starts
   std::vector<std::string> invocation = {};     // run after connecting ("connect" runs alone)
   std::string message = {};                     // in stderr; {tv} stands for the TV's address
-  double bound = 3;                           // seconds
-  bool tvStays = false;                       // `devices` still lists the TV afterwards
+  double bound = 3;                             // seconds
+  bool tvStays = false;                         // `devices` still lists the TV afterwards
 };
 
 const std::string kPush = "/home/owner/share/tmp/sdk_tools/tmp/x.wgt";
 const std::vector<std::string> kShell = {"shell", "0", "applist"};
 
 const Fault kFaults[] = {
-    {.name = "CloseOnAccept", .tvsimArgs = {"--fault", "close-on-accept"}, .invocation = {"connect"},
+    {.name = "CloseOnAccept",
+     .tvsimArgs = {"--fault", "close-on-accept"},
+     .invocation = {"connect"},
      .message = "error: failed to connect to {tv}: the TV closed the connection without a handshake"},
-    {.name = "NoHandshakeReply", .tvsimArgs = {"--fault", "no-handshake"}, .invocation = {"connect"},
-     .message = "error: failed to connect to {tv}: no handshake reply within 5 s", .bound = 7},
-    {.name = "CorruptHeader", .tvsimArgs = {"--fault", "corrupt-header"}, .invocation = {"connect"},
+    {.name = "NoHandshakeReply",
+     .tvsimArgs = {"--fault", "no-handshake"},
+     .invocation = {"connect"},
+     .message = "error: failed to connect to {tv}: no handshake reply within 5 s",
+     .bound = 7},
+    {.name = "CorruptHeader",
+     .tvsimArgs = {"--fault", "corrupt-header"},
+     .invocation = {"connect"},
      .message = "error: failed to connect to {tv}: handshake failed: bad packet magic"},
     {.name = "GarbageInsteadOfHandshake",
      .script = [](Link& l) { l.next(), l.sendRaw("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"); },
-     .invocation = {"connect"}, .message = "error: failed to connect to {tv}: handshake failed: bad packet magic"},
-    {.name = "RefuseService", .tvsimArgs = {"--fault", "refuse-service"}, .invocation = kShell,
-     .message = "error: closed ({tv} refused the service)", .tvStays = true},
-    {.name = "StallAfterOpen", .tvsimArgs = {"--fault", "stall"}, .invocation = kShell,
-     .message = "error: shell: device {tv}: no data from the TV for 12 s", .bound = 15},
-    {.name = "StallDuringPush", .tvsimArgs = {"--fault", "stall"}, .invocation = {"push", "{file}", kPush},
-     .message = "error: push: device {tv}: no data from the TV for 12 s", .bound = 15},
-    {.name = "FailPush", .tvsimArgs = {"--fault", "fail-push"}, .invocation = {"push", "{file}", kPush},
-     .message = "error: failed to close '" + kPush + "': No space left on device", .tvStays = true},
+     .invocation = {"connect"},
+     .message = "error: failed to connect to {tv}: handshake failed: bad packet magic"},
+    {.name = "RefuseService",
+     .tvsimArgs = {"--fault", "refuse-service"},
+     .invocation = kShell,
+     .message = "error: closed ({tv} refused the service)",
+     .tvStays = true},
+    {.name = "StallAfterOpen",
+     .tvsimArgs = {"--fault", "stall"},
+     .invocation = kShell,
+     .message = "error: shell: device {tv}: no data from the TV for 12 s",
+     .bound = 15},
+    {.name = "StallDuringPush",
+     .tvsimArgs = {"--fault", "stall"},
+     .invocation = {"push", "{file}", kPush},
+     .message = "error: push: device {tv}: no data from the TV for 12 s",
+     .bound = 15},
+    {.name = "FailPush",
+     .tvsimArgs = {"--fault", "fail-push"},
+     .invocation = {"push", "{file}", kPush},
+     .message = "error: failed to close '" + kPush + "': No space left on device",
+     .tvStays = true},
     {.name = "GarbageInAStream",
      .script = [](Link& l) { l.handshake(), l.next(), l.sendRaw(std::string(24, '\x5a')), l.hold(); },
-     .invocation = kShell, .message = "error: shell: device {tv}: bad packet magic"},
+     .invocation = kShell,
+     .message = "error: shell: device {tv}: bad packet magic"},
     {.name = "OversizedPacketInAStream",
      .script =
          [](Link& l) {
@@ -64,10 +85,15 @@ const Fault kFaults[] = {
          },
      .invocation = kShell,
      .message = "error: shell: device {tv}: packet payload of 1048576 bytes exceeds the limit of 262144"},
-    {.name = "ClosesInAStream", .script = [](Link& l) { l.handshake(), l.acceptOpen(); }, .invocation = kShell,
+    {.name = "ClosesInAStream",
+     .script = [](Link& l) { l.handshake(), l.acceptOpen(); },
+     .invocation = kShell,
      .message = "error: shell: device {tv}: the TV closed the connection"},
-    {.name = "GoneBetweenCommands", .script = [](Link& l) { l.handshake(); }, .scriptEndsFirst = true,
-     .invocation = kShell, .message = "error: target not found"},
+    {.name = "GoneBetweenCommands",
+     .script = [](Link& l) { l.handshake(); },
+     .scriptEndsFirst = true,
+     .invocation = kShell,
+     .message = "error: target not found"},
     // Output that never ends, each piece well within the stall bound: the command's limit ends
     // it, and a TV that then closes the stream as asked stays connected.
     {.name = "EndlessShellStream",
@@ -77,8 +103,11 @@ const Fault kFaults[] = {
            for (std::uint32_t id = l.acceptOpen(); l.write(id, "app_id[x] installing[50]\n");) pause(50);
            l.hold();
          },
-     .env = {{"IU_COMMAND_LIMIT", "2"}}, .invocation = kShell,
-     .message = "error: shell: device {tv}: the command ran longer than its limit of 2 s", .bound = 5, .tvStays = true},
+     .env = {{"IU_COMMAND_LIMIT", "2"}},
+     .invocation = kShell,
+     .message = "error: shell: device {tv}: the command ran longer than its limit of 2 s",
+     .bound = 5,
+     .tvStays = true},
     // Acks that come, but too slowly for the file ever to arrive: the push's limit (its base
     // plus the size at the slowest rate, 2 + 4 s for 300,000 bytes) ends it.
     {.name = "PushTooSlowForItsLimit",
@@ -90,13 +119,17 @@ const Fault kFaults[] = {
              if (p.command != wire::kWrte) continue;  // the PC's ack of our STAT answer
              pause(500);
              l.send(wire::kOkay, Link::kTvId, id);
-             if (p.payload.substr(0, 4) == "STAT") l.send(wire::kWrte, Link::kTvId, id, wire::syncHeader(wire::kSyncStat, 0) + std::string(8, '\0'));
+             if (p.payload.substr(0, 4) == "STAT")
+               l.send(wire::kWrte, Link::kTvId, id, wire::syncHeader(wire::kSyncStat, 0) + std::string(8, '\0'));
            }
            l.send(wire::kClse, Link::kTvId, id);
            l.hold();
          },
-     .env = {{"IU_COMMAND_LIMIT", "2"}}, .invocation = {"push", "{file}", kPush},
-     .message = "error: push: device {tv}: the push ran longer than its limit of 6 s", .bound = 9, .tvStays = true},
+     .env = {{"IU_COMMAND_LIMIT", "2"}},
+     .invocation = {"push", "{file}", kPush},
+     .message = "error: push: device {tv}: the push ran longer than its limit of 6 s",
+     .bound = 9,
+     .tvStays = true},
     // Packets for ids the PC never opened and lock-state packets, while this stream stalls:
     // none of them restarts the stall timer.
     {.name = "UnknownIdsDuringAStall",
@@ -111,7 +144,9 @@ const Fault kFaults[] = {
              pause(200);
            }
          },
-     .invocation = kShell, .message = "error: shell: device {tv}: no data from the TV for 12 s", .bound = 15},
+     .invocation = kShell,
+     .message = "error: shell: device {tv}: no data from the TV for 12 s",
+     .bound = 15},
 };
 
 void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
@@ -212,7 +247,8 @@ TEST(LockState, AnInstallOnABroadcastingTv) {
   harness::Bridge b;
   ASSERT_EQ(b.iu({"connect", tv.address()}).status, 0);
   for (int i = 0; i < 2; ++i) {
-    auto r = b.iu({"shell", "0", "vd_appinstall", "N75lVtaOnD.TestApp", "/opt/usr/apps/tmp/none.wgt;", "echo", "cmd_ret:$?;"});
+    auto r = b.iu(
+        {"shell", "0", "vd_appinstall", "N75lVtaOnD.TestApp", "/opt/usr/apps/tmp/none.wgt;", "echo", "cmd_ret:$?;"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(has(r.out, "cmd_ret:")) << r.out;
   }

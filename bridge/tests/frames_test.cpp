@@ -105,9 +105,10 @@ TEST(PushEvents, ProgressThenAResult) {
 }
 
 TEST(PushEvents, MalformedRecordsAreErrors) {
-  for (const std::string& bytes : {wire::syncHeader(wire::kSyncOkay, 1), wire::syncHeader(wire::kSyncFail, 2049),
-                                   wire::syncHeader(wire::kSyncQuit, 0), wire::syncRequest(wire::kSyncFail, "cut").substr(0, 10),
-                                   wire::syncHeader(wire::kSyncData, 1).substr(0, 5)}) {
+  for (const std::string& bytes :
+       {wire::syncHeader(wire::kSyncOkay, 1), wire::syncHeader(wire::kSyncFail, 2049),
+        wire::syncHeader(wire::kSyncQuit, 0), wire::syncRequest(wire::kSyncFail, "cut").substr(0, 10),
+        wire::syncHeader(wire::kSyncData, 1).substr(0, 5)}) {
     ChunkedStream s(bytes, 4);
     EXPECT_THROW(wire::readPushEvent(s, kSoon), wire::Error) << bytes.size();
   }

@@ -22,8 +22,7 @@ namespace harness {
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            int out, int err) {
+pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env, int out, int err) {
   pid_t pid = ::fork();
   if (pid != 0) return pid;
   ::dup2(out, 1);

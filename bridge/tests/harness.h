@@ -59,8 +59,7 @@ class Bridge {
  public:
   Bridge();
   ~Bridge();
-  Result iu(const std::vector<std::string>& args,
-            std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+  Result iu(const std::vector<std::string>& args, std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
   std::map<std::string, std::string> env;
 };
 

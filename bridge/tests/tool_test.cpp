@@ -38,8 +38,11 @@ const Generation k2019{"2019", "/home/owner/share/tmp/sdk_tools/tmp", "/home/own
 std::vector<std::string> trustingArgs(const std::string& dir, const Generation& g) {
   harness::writeFile(dir + "/author-ca.pem", harness::issuerPem(harness::readFile(kSample + "/author-signature.xml")));
   harness::writeFile(dir + "/distributor-ca.pem", harness::issuerPem(harness::readFile(kSample + "/signature1.xml")));
-  return {"--generation", g.year, "--model", "UE43TEST", "--author-ca", dir + "/author-ca.pem",
-          "--distributor-ca", dir + "/distributor-ca.pem", "--verify-time", "2018-06-01T00:00:00"};
+  return {"--generation",     g.year,
+          "--model",          "UE43TEST",
+          "--author-ca",      dir + "/author-ca.pem",
+          "--distributor-ca", dir + "/distributor-ca.pem",
+          "--verify-time",    "2018-06-01T00:00:00"};
 }
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -153,8 +156,10 @@ TEST_F(Tool, APackageChangedAfterSigningIsRefused) {
   b.iu({"connect", tv.address()});
   ASSERT_EQ(b.iu({"push", dir + "/bad.wgt", remote}).status, 0);
   auto r = b.iu({"shell", "0", "vd_appinstall", kAppId, remote + ";", "echo", "cmd_ret:$?;"});
-  EXPECT_TRUE(has(r.out, "app_id[" + kAppId + "] install failed[118, -12], reason: Check certificate error : "
-                         ":Invalid signature:<-4>\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "app_id[" + kAppId +
+                             "] install failed[118, -12], reason: Check certificate error : "
+                             ":Invalid signature:<-4>\n"))
+      << r.out;
   EXPECT_TRUE(has(r.out, "cmd_ret:0\n"));
   EXPECT_FALSE(has(b.iu({"shell", "0", "applist"}).out, kAppId));
 }
@@ -220,8 +225,9 @@ TEST_F(Tool, ATvThatDoesNotKnowThisPc) {
   TvSim tv({"--host-pc", "127.0.0.2"}, dir + "/state");
   auto r = b.iu({"connect", tv.address()});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(has(r.err, "error: failed to connect to " + tv.address() +
-                             ": the TV closed the connection without a handshake")) << r.err;
+  EXPECT_TRUE(
+      has(r.err, "error: failed to connect to " + tv.address() + ": the TV closed the connection without a handshake"))
+      << r.err;
   EXPECT_LT(r.seconds, 3.0);
 }
 
@@ -239,8 +245,8 @@ TEST_F(Tool, PushOutsideTheUploadFolderFails) {
   harness::writeFile(dir + "/a.wgt", "package");
   auto r = b.iu({"push", dir + "/a.wgt", std::string(k2019.uploadFolder) + "/a.wgt"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(has(r.err, "error: failed to close '" + std::string(k2019.uploadFolder) +
-                             "/a.wgt': Permission denied")) << r.err;
+  EXPECT_TRUE(has(r.err, "error: failed to close '" + std::string(k2019.uploadFolder) + "/a.wgt': Permission denied"))
+      << r.err;
 }
 
 TEST_F(Tool, PushOfAMissingFile) {
@@ -284,7 +290,8 @@ std::string askServer(int port, const std::string& bytes) {
       ::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size())) {
     pollfd p{s, POLLIN, 0};
     char buf[4096];
-    for (ssize_t n; ::poll(&p, 1, 5000) > 0 && (n = ::recv(s, buf, sizeof buf, 0)) > 0;) reply.append(buf, std::size_t(n));
+    for (ssize_t n; ::poll(&p, 1, 5000) > 0 && (n = ::recv(s, buf, sizeof buf, 0)) > 0;)
+      reply.append(buf, std::size_t(n));
   }
   ::close(s);
   return reply;
@@ -351,8 +358,9 @@ TEST_F(Tool, UsageErrors) {
   // Over-long texts are refused before any request is made, naming the limit.
   r = b.iu({"shell", "0", std::string(2041, 'a')});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "error: the shell command is 2043 bytes long, more than the 2042 the server takes\n"
-                   "run 'iu help' for the commands\n");
+  EXPECT_EQ(r.err,
+            "error: the shell command is 2043 bytes long, more than the 2042 the server takes\n"
+            "run 'iu help' for the commands\n");
   b.env["IU_COMMAND_LIMIT"] = "3601";
   EXPECT_TRUE(has(b.iu({"devices"}).err, "IU_COMMAND_LIMIT is not 1 to 3600 seconds"));
   b.env.erase("IU_COMMAND_LIMIT");

@@ -18,13 +18,13 @@ void UseFakeAddresses(const Entries& entries);
 
 // The main form, constructed and through its creation event, not yet shown.
 class FormFixture {
-public:
-    explicit FormFixture(const Entries& addresses = {{vcl::TIdIPVersion::Id_IPv4, L"192.0.2.10"}});
-    ~FormFixture();
-    TmainForm& form() { return *form_; }
+ public:
+  explicit FormFixture(const Entries& addresses = {{vcl::TIdIPVersion::Id_IPv4, L"192.0.2.10"}});
+  ~FormFixture();
+  TmainForm& form() { return *form_; }
 
-private:
-    TmainForm* form_;
+ private:
+  TmainForm* form_;
 };
 
 std::wstring WindowText(HWND hwnd);

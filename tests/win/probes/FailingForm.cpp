@@ -9,9 +9,9 @@ TmainForm* mainForm = nullptr;
 
 TmainForm::TmainForm(vcl::TComponent* Owner) : TForm(Owner, L"TMAINFORM") {
 #ifdef PROBE_FOREIGN_EXCEPTION
-    throw std::runtime_error("not an Exception");
+  throw std::runtime_error("not an Exception");
 #else
-    throw vcl::Exception(L"Окно не создано");
+  throw vcl::Exception(L"Окно не создано");
 #endif
 }
 

@@ -87,12 +87,13 @@ void answer(const Config& c, int fd, std::uint16_t port) {
 std::string deviceInfoJson(const Config& c, const std::string& host, std::uint16_t port) {
   const bool on = c.developerMode != DeveloperMode::Off;
   const std::string name = jsonString("[TV] " + c.model), ip = jsonString(host);
-  return "{\"device\":{\"developerIP\":" + jsonString(on ? c.hostPc : "0.0.0.0") +
-         ",\"developerMode\":\"" + (on ? "1" : "0") + "\",\"ip\":" + ip + ",\"modelName\":" +
-         jsonString(c.model) + ",\"name\":" + name +
+  return "{\"device\":{\"developerIP\":" + jsonString(on ? c.hostPc : "0.0.0.0") + ",\"developerMode\":\"" +
+         (on ? "1" : "0") + "\",\"ip\":" + ip + ",\"modelName\":" + jsonString(c.model) + ",\"name\":" + name +
          ",\"networkType\":\"wired\",\"PowerState\":\"on\",\"type\":\"Smart TV\"},"
-         "\"name\":" + name + ",\"type\":\"Smart TV\",\"uri\":" +
-         jsonString("http://" + host + ":" + std::to_string(port) + "/api/v2/") + ",\"version\":\"2.0.25\"}";
+         "\"name\":" +
+         name +
+         ",\"type\":\"Smart TV\",\"uri\":" + jsonString("http://" + host + ":" + std::to_string(port) + "/api/v2/") +
+         ",\"version\":\"2.0.25\"}";
 }
 
 void serveDeviceInfo(const Config& c, int listener, std::uint16_t port) {

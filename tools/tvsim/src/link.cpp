@@ -377,8 +377,7 @@ void serve(Tv& tv, int fd) {
           send(s, wire::kClse, ours, theirs, {});
         }
         break;
-      default:
-        return;  // CNXN again or STAT from the PC: not for a TV
+      default: return;  // CNXN again or STAT from the PC: not for a TV
     }
   }
 }

@@ -73,19 +73,20 @@ std::time_t parseTime(const std::string& t) {
 }
 
 void parseFault(const std::string& f, tvsim::Config& c) {
-  static const std::map<std::string, tvsim::Fault> names = {
-      {"close-on-accept", tvsim::Fault::CloseOnAccept}, {"no-handshake", tvsim::Fault::NoHandshake},
-      {"corrupt-header", tvsim::Fault::CorruptHeader}, {"refuse-service", tvsim::Fault::RefuseService},
-      {"stall", tvsim::Fault::Stall}, {"fail-push", tvsim::Fault::FailPush},
-      {"forget-install", tvsim::Fault::ForgetInstall}};
+  static const std::map<std::string, tvsim::Fault> names = {{"close-on-accept", tvsim::Fault::CloseOnAccept},
+                                                            {"no-handshake", tvsim::Fault::NoHandshake},
+                                                            {"corrupt-header", tvsim::Fault::CorruptHeader},
+                                                            {"refuse-service", tvsim::Fault::RefuseService},
+                                                            {"stall", tvsim::Fault::Stall},
+                                                            {"fail-push", tvsim::Fault::FailPush},
+                                                            {"forget-install", tvsim::Fault::ForgetInstall}};
   if (auto it = names.find(f); it != names.end()) {
     c.faults.insert(it->second);
     return;
   }
   if (f.rfind("install:", 0) == 0) {
-    static const std::map<std::string, int> codes = {{"-1", -1}, {"-2", -2}, {"-3", -3}, {"-4", -4},
-                                                     {"-5", -5}, {"-6", -6}, {"-7", -7}, {"-11", -11},
-                                                     {"116", 116}, {"118", 118}};
+    static const std::map<std::string, int> codes = {{"-1", -1}, {"-2", -2}, {"-3", -3},   {"-4", -4},   {"-5", -5},
+                                                     {"-6", -6}, {"-7", -7}, {"-11", -11}, {"116", 116}, {"118", 118}};
     if (auto it = codes.find(f.substr(8)); it != codes.end()) {
       c.installFailure = it->second;
       return;
@@ -127,7 +128,8 @@ tvsim::Config parseArgs(int argc, char** argv) {
       c.listenHost = t->host;
       c.port = anyPort ? 0 : t->port;
     } else if (a == "--host-pc") {
-      if (!wire::parseTarget(v) || v.find(':') != std::string::npos) throw std::invalid_argument("--host-pc needs an IPv4 address");
+      if (!wire::parseTarget(v) || v.find(':') != std::string::npos)
+        throw std::invalid_argument("--host-pc needs an IPv4 address");
       c.hostPc = v;
     } else if (a == "--model") {
       c.model = v;
@@ -149,7 +151,8 @@ tvsim::Config parseArgs(int argc, char** argv) {
       c.installDuration = parseSeconds(v);
     } else if (a == "--developer-mode") {
       static const std::map<std::string, tvsim::DeveloperMode> modes = {
-          {"on", tvsim::DeveloperMode::On}, {"off", tvsim::DeveloperMode::Off},
+          {"on", tvsim::DeveloperMode::On},
+          {"off", tvsim::DeveloperMode::Off},
           {"not-restarted", tvsim::DeveloperMode::NotRestarted}};
       auto it = modes.find(v);
       if (it == modes.end()) throw std::invalid_argument("--developer-mode is on, off or not-restarted");
@@ -220,10 +223,11 @@ int main(int argc, char** argv) {
     if (info >= 0) listenOn(info, c.listenHost, infoPort);
     std::printf("tvsim: listening on %s:%u (model %s, generation %d%s)\n", c.listenHost.c_str(), unsigned(port),
                 c.model.c_str(), c.generation,
-                c.developerMode == tvsim::DeveloperMode::Off ? ", developer mode off: connections refused"
+                c.developerMode == tvsim::DeveloperMode::Off            ? ", developer mode off: connections refused"
                 : c.developerMode == tvsim::DeveloperMode::NotRestarted ? ", not restarted: connections reset"
                                                                         : "");
-    if (info >= 0) std::printf("tvsim: device information on http://%s:%u/api/v2/\n", c.listenHost.c_str(), unsigned(infoPort));
+    if (info >= 0)
+      std::printf("tvsim: device information on http://%s:%u/api/v2/\n", c.listenHost.c_str(), unsigned(infoPort));
     std::fflush(stdout);
     if (info >= 0) std::thread([&c, info, infoPort] { tvsim::serveDeviceInfo(c, info, infoPort); }).detach();
     while (c.developerMode == tvsim::DeveloperMode::Off) ::pause();

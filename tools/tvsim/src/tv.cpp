@@ -241,8 +241,8 @@ int Tv::install(const std::string& id, const std::string& path, const Output& ou
     return 0;  // the TV's shell reports success either way
   };
   auto certificateFailure = [&](int code) {
-    return finish("install failed[118, -12], reason: Check certificate error : :" +
-                  certificateMessage(code) + ":<" + std::to_string(code) + ">");
+    return finish("install failed[118, -12], reason: Check certificate error : :" + certificateMessage(code) + ":<" +
+                  std::to_string(code) + ">");
   };
   if (config_.installFailure) {
     int f = *config_.installFailure;
@@ -253,8 +253,7 @@ int Tv::install(const std::string& id, const std::string& path, const Output& ou
   }
   auto local = localPath(path, false);
   std::error_code ec;
-  if (!local || !fs::is_regular_file(*local, ec))
-    return finish("install failed[118], reason: package file not found");
+  if (!local || !fs::is_regular_file(*local, ec)) return finish("install failed[118], reason: package file not found");
   PackageCheck check = checkPackage(readFile(*local), id, config_.trust);
   if (check.code == 118) return finish("install failed[118], reason: " + check.reason);
   if (check.code != 0) return certificateFailure(check.code);
@@ -301,7 +300,8 @@ int Tv::applist(const Output& out) {
   out("\tApplication List for user 5001\r\n\tUser's Application \r\n\t Name \t AppID \r\n" + rule);
   // A name with line breaks or tabs must not make rows of its own.
   auto printable = [](std::string text) {
-    std::replace_if(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }, ' ');
     return text;
   };
   for (const auto& a : loadApps()) out("\t'" + printable(a.name) + "'\t '" + printable(a.id) + "'\r\n");

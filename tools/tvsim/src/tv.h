@@ -16,13 +16,13 @@
 namespace tvsim {
 
 enum class Fault {
-  CloseOnAccept,   // accept the TCP connection and close it at once
-  NoHandshake,     // read the PC's CNXN and never answer
-  CorruptHeader,   // answer CNXN with a header whose magic is wrong
-  RefuseService,   // answer every OPEN with CLSE
-  Stall,           // accept a service, then never send or ack anything
-  FailPush,        // answer a finished file transfer with FAIL
-  ForgetInstall,   // print "install completed" for a good package but keep no app
+  CloseOnAccept,  // accept the TCP connection and close it at once
+  NoHandshake,    // read the PC's CNXN and never answer
+  CorruptHeader,  // answer CNXN with a header whose magic is wrong
+  RefuseService,  // answer every OPEN with CLSE
+  Stall,          // accept a service, then never send or ack anything
+  FailPush,       // answer a finished file transfer with FAIL
+  ForgetInstall,  // print "install completed" for a good package but keep no app
 };
 
 // Developer mode as the TV's settings and restarts left it.
@@ -44,12 +44,12 @@ struct Config {
   std::uint16_t port = 26101;
   std::string hostPc = "127.0.0.1";  // the "Host PC IP" set in developer mode
   std::string model = "UE43RU7400UXRU";
-  int generation = 2019;             // 2016 or 2019
+  int generation = 2019;  // 2016 or 2019
   std::string stateDir;
   TrustStore trust;
   std::set<Fault> faults;
   std::optional<int> installFailure;  // forced: -1..-7, -11, 116 or 118
-  bool locked = false;  // a locked TV refuses every service
+  bool locked = false;                // a locked TV refuses every service
   DeveloperMode developerMode = DeveloperMode::On;
   std::optional<std::uint16_t> infoPort;  // the device-information service; 0 picks a port
   std::optional<int> infoStatus;          // 401 or 404 instead of the device information

@@ -134,12 +134,11 @@ std::optional<std::string> percentDecode(const std::string& s) {
 
 // A Reference URI that names a file of the package: relative, no scheme, no way out.
 std::optional<std::string> packagePath(const std::string& uri) {
-  if (uri.empty() || uri[0] == '/' || uri.find(':') != std::string::npos ||
-      uri.find('#') != std::string::npos || uri.find('?') != std::string::npos)
+  if (uri.empty() || uri[0] == '/' || uri.find(':') != std::string::npos || uri.find('#') != std::string::npos ||
+      uri.find('?') != std::string::npos)
     return std::nullopt;
   auto path = percentDecode(uri);
-  if (!path || path->find("..") != std::string::npos || path->find('\\') != std::string::npos)
-    return std::nullopt;
+  if (!path || path->find("..") != std::string::npos || path->find('\\') != std::string::npos) return std::nullopt;
   return path;
 }
 
@@ -192,8 +191,7 @@ bool xmlsecVerify(xmlDoc* doc, const std::map<std::string, std::string>& files) 
   // Relative file names count as "remote" to libxmlsec1; only the package's own entries can be
   // read through the callbacks registered in initVerifier.
   ctx->enabledReferenceUris = xmlSecTransformUriTypeAny;
-  bool ok = xmlSecDSigCtxVerify(ctx.get(), xmlDocGetRootElement(doc)) == 0 &&
-            ctx->status == xmlSecDSigStatusSucceeded;
+  bool ok = xmlSecDSigCtxVerify(ctx.get(), xmlDocGetRootElement(doc)) == 0 && ctx->status == xmlSecDSigStatusSucceeded;
   currentFiles = nullptr;
   return ok;
 }
@@ -208,21 +206,19 @@ int chainCode(int err) {
 
 bool isSignatureFile(const std::string& name) {
   if (name == "author-signature.xml") return true;
-  if (name.size() < 14 || name.rfind("signature", 0) != 0 || name.find('/') != std::string::npos)
-    return false;
+  if (name.size() < 14 || name.rfind("signature", 0) != 0 || name.find('/') != std::string::npos) return false;
   std::string digits = name.substr(9, name.size() - 9 - 4);
   return name.substr(name.size() - 4) == ".xml" && !digits.empty() &&
          digits.find_first_not_of("0123456789") == std::string::npos && digits[0] != '0';
 }
 
 // Checks one signature file in the TV's order; returns the author fingerprint for the author.
-std::string checkSignature(const std::string& file, bool author, const ZipContents& z,
-                           X509_STORE* anchors, std::optional<std::time_t> at) {
+std::string checkSignature(const std::string& file, bool author, const ZipContents& z, X509_STORE* anchors,
+                           std::optional<std::time_t> at) {
   Doc doc = parseXml(z.files.at(file));
   xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
   const char* role = author ? kAuthorRole : kDistributorRole;
-  if (!is(root, "Signature", kDsigNs) ||
-      attr(root, "Id") != (author ? "AuthorSignature" : "DistributorSignature"))
+  if (!is(root, "Signature", kDsigNs) || attr(root, "Id") != (author ? "AuthorSignature" : "DistributorSignature"))
     throw Failed{-1, ""};
   bool roleOk = false, profileOk = false;
   for (xmlNode* r : all(doc.get(), "Role", kPropsNs)) roleOk |= attr(r, "URI") == role;
@@ -239,11 +235,10 @@ std::string checkSignature(const std::string& file, bool author, const ZipConten
   }
   if (certs.empty()) throw Failed{-2, ""};
 
-  std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> untrusted(
-      sk_X509_new_null(), [](STACK_OF(X509)* s) { sk_X509_free(s); });
+  std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> untrusted(sk_X509_new_null(),
+                                                                       [](STACK_OF(X509) * s) { sk_X509_free(s); });
   for (std::size_t i = 1; i < certs.size(); ++i) sk_X509_push(untrusted.get(), certs[i].get());
-  std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> vctx(X509_STORE_CTX_new(),
-                                                                        &X509_STORE_CTX_free);
+  std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> vctx(X509_STORE_CTX_new(), &X509_STORE_CTX_free);
   X509_STORE_CTX_init(vctx.get(), anchors, certs[0].get(), untrusted.get());
   // The TV's store holds the issuing CAs themselves; they need not be roots.
   X509_STORE_CTX_set_flags(vctx.get(), X509_V_FLAG_PARTIAL_CHAIN);
@@ -288,8 +283,8 @@ void initVerifier() {
     throw std::runtime_error("libxmlsec1 has no key manager");
 }
 
-TrustStore::TrustStore(const std::vector<std::string>& authorCaPem,
-                       const std::vector<std::string>& distributorCaPem, std::optional<std::time_t> at)
+TrustStore::TrustStore(const std::vector<std::string>& authorCaPem, const std::vector<std::string>& distributorCaPem,
+                       std::optional<std::time_t> at)
     : author(parseAnchors(authorCaPem)), distributor(parseAnchors(distributorCaPem)), at(at) {}
 
 std::string certificateMessage(int code) {
@@ -305,8 +300,7 @@ std::string certificateMessage(int code) {
   return "Unknown error";
 }
 
-PackageCheck checkPackage(const std::string& zipBytes, const std::string& appId,
-                          const TrustStore& trust) {
+PackageCheck checkPackage(const std::string& zipBytes, const std::string& appId, const TrustStore& trust) {
   PackageCheck r;
   ZipContents z;
   try {

@@ -18,8 +18,8 @@ namespace tvsim {
 struct TrustStore {
   TrustStore() : TrustStore({}, {}) {}  // trusts nothing
   // PEM texts, each may hold several certificates.
-  TrustStore(const std::vector<std::string>& authorCaPem,
-             const std::vector<std::string>& distributorCaPem, std::optional<std::time_t> at = {});
+  TrustStore(const std::vector<std::string>& authorCaPem, const std::vector<std::string>& distributorCaPem,
+             std::optional<std::time_t> at = {});
   std::shared_ptr<X509_STORE> author, distributor;
   std::optional<std::time_t> at;  // verification time; now when empty
 };
@@ -35,8 +35,7 @@ struct PackageCheck {
 
 // Starts libxmlsec1 and its key manager once per process.
 void initVerifier();
-PackageCheck checkPackage(const std::string& zipBytes, const std::string& appId,
-                          const TrustStore& trust);
+PackageCheck checkPackage(const std::string& zipBytes, const std::string& appId, const TrustStore& trust);
 // The reason text the TV prints for a certificate service code.
 std::string certificateMessage(int code);
 

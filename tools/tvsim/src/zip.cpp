@@ -26,8 +26,7 @@ std::uint32_t u16(const std::string& b, std::size_t at) {
 std::uint32_t u32(const std::string& b, std::size_t at) { return u16(b, at) | u16(b, at + 2) << 16; }
 
 bool safeName(const std::string& n) {
-  if (n.empty() || n[0] == '/' || n.find('\\') != std::string::npos || n.find('\0') != std::string::npos)
-    return false;
+  if (n.empty() || n[0] == '/' || n.find('\\') != std::string::npos || n.find('\0') != std::string::npos) return false;
   std::size_t pos = 0;
   while (pos <= n.size()) {
     std::size_t slash = n.find('/', pos);
@@ -100,7 +99,8 @@ std::vector<Entry> readCentralDirectory(const std::string& b, std::size_t end, s
 
 // Where the entry's record lies: its data after the local header, then the data descriptor.
 void locate(const std::string& b, Entry& e, std::size_t cdOffset) {
-  if (e.local + kLocalSize > cdOffset || u32(b, e.local) != kLocalEntry) throw ZipError("bad local header of " + e.name);
+  if (e.local + kLocalSize > cdOffset || u32(b, e.local) != kLocalEntry)
+    throw ZipError("bad local header of " + e.name);
   e.data = e.local + kLocalSize + u16(b, e.local + 26) + u16(b, e.local + 28);
   if (e.data > cdOffset || cdOffset - e.data < e.compSize) throw ZipError("entry data out of bounds: " + e.name);
   e.end = e.data + e.compSize;
@@ -137,7 +137,8 @@ void checkAgreement(const std::string& b, const Entry& e) {
 // directory: overlapping records would unpack the same bytes many times, and a gap could hide
 // an entry that only a reader of local headers sees.
 void checkTiling(std::vector<const Entry*> byOffset, std::size_t cdOffset) {
-  std::stable_sort(byOffset.begin(), byOffset.end(), [](const Entry* a, const Entry* b) { return a->local < b->local; });
+  std::stable_sort(byOffset.begin(), byOffset.end(),
+                   [](const Entry* a, const Entry* b) { return a->local < b->local; });
   std::size_t expected = 0;
   const Entry* previous = nullptr;
   for (const Entry* e : byOffset) {

@@ -152,7 +152,7 @@ std::string overlapping(const std::vector<Record>& rs, const Record& target, int
 struct HostilePackage {
   const char* name;
   std::function<std::string(std::vector<Record>)> make;  // from the signed package's records
-  std::string why;                                        // in the TV's reason
+  std::string why;                                       // in the TV's reason
 };
 
 const std::vector<HostilePackage>& hostilePackages() {
@@ -256,15 +256,33 @@ class Hostile : public ::testing::Test {
       harness::writeFile(src + "/" + f, harness::readFile(std::string(WIDGET_SRC_DIR) + "/" + f));
     if (!widgetName.empty()) {
       std::string config = harness::readFile(src + "/config.xml");
-      harness::writeFile(src + "/config.xml",
-                         std::regex_replace(config, std::regex("<name>[^<]*</name>"), "<name>" + widgetName + "</name>"));
+      harness::writeFile(src + "/config.xml", std::regex_replace(config, std::regex("<name>[^<]*</name>"),
+                                                                 "<name>" + widgetName + "</name>"));
     }
     std::string out = dir + "/" + name + ".wgt";
-    auto r = harness::run({WGTPACK_EXE, "--src", src, "--author", dir + "/signer.p12", "--author-pass", "pass:pass",
-                           "--distributor", dir + "/signer.p12", "--distributor-pass", "pass:pass",
-                           "--portal-url", "https://portal.velmora.example/tv/", "--widget-host", "velmora.example",
-                           "--author-href", "https://www.velmora.example/", "--author-email", "support@velmora.example",
-                           "--mtime", "2025-01-01T00:00:00", "-o", out},
+    auto r = harness::run({WGTPACK_EXE,
+                           "--src",
+                           src,
+                           "--author",
+                           dir + "/signer.p12",
+                           "--author-pass",
+                           "pass:pass",
+                           "--distributor",
+                           dir + "/signer.p12",
+                           "--distributor-pass",
+                           "pass:pass",
+                           "--portal-url",
+                           "https://portal.velmora.example/tv/",
+                           "--widget-host",
+                           "velmora.example",
+                           "--author-href",
+                           "https://www.velmora.example/",
+                           "--author-email",
+                           "support@velmora.example",
+                           "--mtime",
+                           "2025-01-01T00:00:00",
+                           "-o",
+                           out},
                           {});
     if (r.status != 0) throw std::runtime_error("wgtpack failed: " + r.err);
     return harness::readFile(out);
@@ -325,13 +343,14 @@ TEST_F(Hostile, EachIsRefusedWithThePackageErrorQuicklyAndInLittleMemory) {
   const tvsim::TrustStore trust({caPem}, {caPem});
   Measured good = checkInChild(package, trust);
   EXPECT_EQ(good.code, 0) << good.reason;
-  std::printf("  %-70s %7zu bytes: accepted in %.1f ms, peak memory +%ld KiB\n", "the signed package",
-              package.size(), good.seconds * 1000, good.peakGrowthKiB);
+  std::printf("  %-70s %7zu bytes: accepted in %.1f ms, peak memory +%ld KiB\n", "the signed package", package.size(),
+              good.seconds * 1000, good.peakGrowthKiB);
   for (const auto& h : hostilePackages()) {
     std::string bytes = h.make(records(package));
     Measured m = checkInChild(bytes, trust);
     EXPECT_EQ(m.code, 118) << h.name << ": " << m.reason;
-    EXPECT_NE(m.reason.find("package is not a readable ZIP: " + h.why), std::string::npos) << h.name << ": " << m.reason;
+    EXPECT_NE(m.reason.find("package is not a readable ZIP: " + h.why), std::string::npos)
+        << h.name << ": " << m.reason;
     EXPECT_LT(m.seconds, 1.0) << h.name;
     EXPECT_LT(m.peakGrowthKiB, 16 * 1024) << h.name;
     std::printf("  %-70s %7zu bytes: refused in %.1f ms, peak memory +%ld KiB\n", h.name, bytes.size(),
@@ -352,8 +371,7 @@ auto insideWorld(const std::string& world, Start start) {
   fs::current_path(world + "/cwd");
   auto started = start();
   fs::current_path(cwd);
-  for (const char* v : {"HOME", "TMPDIR"})
-    saved.count(v) ? ::setenv(v, saved[v].c_str(), 1) : ::unsetenv(v);
+  for (const char* v : {"HOME", "TMPDIR"}) saved.count(v) ? ::setenv(v, saved[v].c_str(), 1) : ::unsetenv(v);
   return started;
 }
 
@@ -407,7 +425,8 @@ TEST_F(Hostile, ANameWithALineBreakAndTabsLeavesNoPhantomApp) {
   const std::string tag = "app_id[" + kAppId + "] ";
   {
     harness::TvSim tv(trusting(), state);
-    std::string out = rawlink::RawLink(tv.port()).shell("0 vd_appinstall " + kAppId + " " + kUploadFolder + "Velmora.wgt");
+    std::string out =
+        rawlink::RawLink(tv.port()).shell("0 vd_appinstall " + kAppId + " " + kUploadFolder + "Velmora.wgt");
     ASSERT_NE(out.find(tag + "install completed\n"), std::string::npos) << out;
   }
   std::string apps = harness::readFile(state + "/apps.txt");
@@ -417,7 +436,8 @@ TEST_F(Hostile, ANameWithALineBreakAndTabsLeavesNoPhantomApp) {
   harness::TvSim tv(trusting(), state);
   rawlink::RawLink link(tv.port());
   const std::string rule = "\t=================================================\r\n";
-  const std::string header = "\tApplication List for user 5001\r\n\tUser's Application \r\n\t Name \t AppID \r\n" + rule;
+  const std::string header =
+      "\tApplication List for user 5001\r\n\tUser's Application \r\n\t Name \t AppID \r\n" + rule;
   EXPECT_EQ(link.shell("0 applist"), header + "\t'Velmora Phantom.App nobody Phantom'\t '" + kAppId + "'\r\n" + rule);
   std::string out = link.shell("0 vd_appuninstall " + kAppId);
   EXPECT_NE(out.find(tag + "uninstall completed\n"), std::string::npos) << out;

@@ -49,7 +49,8 @@ int connectLoopback(int port) {
 RawLink::RawLink(int port) : fd_(connectLoopback(port)) {
   if (fd_ < 0) throw std::runtime_error("cannot connect to tvsim");
   stream_ = std::make_unique<Stream>(fd_);
-  send(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload, std::string(wire::kHostBanner, sizeof wire::kHostBanner));
+  send(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload,
+       std::string(wire::kHostBanner, sizeof wire::kHostBanner));
   if (next().command != wire::kCnxn) throw std::runtime_error("tvsim answered the handshake with something else");
 }
 
@@ -93,7 +94,8 @@ HttpReply httpGet(int port, const std::string& path) {
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     pollfd p{fd, POLLIN, 0};
     char buf[4096];
-    for (ssize_t n; ::poll(&p, 1, 10000) > 0 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) reply.append(buf, std::size_t(n));
+    for (ssize_t n; ::poll(&p, 1, 10000) > 0 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+      reply.append(buf, std::size_t(n));
     ::close(fd);
   }
   std::smatch m;
@@ -108,7 +110,7 @@ std::vector<std::string> sampleReadyToInstall(const std::string& dir, const std:
   harness::writeFile(dir + "/author-ca.pem", harness::issuerPem(harness::readFile(sample + "/author-signature.xml")));
   harness::writeFile(dir + "/distributor-ca.pem", harness::issuerPem(harness::readFile(sample + "/signature1.xml")));
   harness::writeFile(state + "/fs" + kUploaded, harness::storedZip(harness::readTree(sample)));
-  return {"--author-ca", dir + "/author-ca.pem", "--distributor-ca", dir + "/distributor-ca.pem",
+  return {"--author-ca",   dir + "/author-ca.pem", "--distributor-ca", dir + "/distributor-ca.pem",
           "--verify-time", "2018-06-01T00:00:00"};
 }
 

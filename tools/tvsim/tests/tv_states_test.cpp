@@ -86,7 +86,8 @@ TEST(TvStates, InstallationsThatFailOrAreNotKept) {
   const std::string tag = "app_id[" + kSampleId + "] ";
   const std::string install = "0 vd_appinstall " + kSampleId + " " + kUploaded;
   const std::vector<Case> cases = {
-      {"a copy by another author that cannot be removed", {"--foreign-app", kSampleId},
+      {"a copy by another author that cannot be removed",
+       {"--foreign-app", kSampleId},
        {{"0 vd_appuninstall " + kSampleId, tag + "uninstall failed[132]\n"},
         {install, tag + "install failed[118, -11], reason: Author certificate not match :\n"}},
        true},

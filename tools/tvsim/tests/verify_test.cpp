@@ -58,14 +58,24 @@ TEST_F(PackageCheck, EachFaultGetsTheTvsCode) {
       {"no distributor signature", [](Sample& t) { t.files.erase("signature1.xml"); }, -1},
       {"no author signature", [](Sample& t) { t.files.erase("author-signature.xml"); }, -1},
       {"roles swapped", [](Sample& t) { std::swap(t.files["author-signature.xml"], t.files["signature1.xml"]); }, -1},
-      {"author CA not trusted", [](Sample& t) { t.trust = {{t.distributorCa}, {t.distributorCa}, at(2018)}; }, -3},
-      {"distributor CA not trusted", [](Sample& t) { t.trust = {{t.authorCa}, {t.authorCa}, at(2018)}; }, -3},
+      {"author CA not trusted",
+       [](Sample& t) {
+         t.trust = {{t.distributorCa}, {t.distributorCa}, at(2018)};
+       },
+       -3},
+      {"distributor CA not trusted",
+       [](Sample& t) {
+         t.trust = {{t.authorCa}, {t.authorCa}, at(2018)};
+       },
+       -3},
       {"expired", [](Sample& t) { t.trust.at = at(2026); }, -6},
       {"not yet valid", [](Sample& t) { t.trust.at = at(2011); }, -7},
-      {"certificate garbled", [](Sample& t) {
+      {"certificate garbled",
+       [](Sample& t) {
          auto& s = t.files["signature1.xml"];
          s.replace(s.find("<X509Certificate>") + 17, 8, "!!!!!!!!");
-       }, -2},
+       },
+       -2},
   };
   for (const auto& c : cases) {
     Sample fresh;

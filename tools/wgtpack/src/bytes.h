@@ -30,4 +30,4 @@ std::string base64(std::span<const std::uint8_t> data);
 // (the platform signer's layout for SignatureValue and X509Certificate).
 std::string base64Wrapped76(std::span<const std::uint8_t> data);
 
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -13,15 +13,19 @@
 
 namespace wgtpack {
 
-struct PkeyFree { void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); } };
-struct X509Free { void operator()(X509* p) const { X509_free(p); } };
+struct PkeyFree {
+  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+struct X509Free {
+  void operator()(X509* p) const { X509_free(p); }
+};
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 struct Credentials {
-    PkeyPtr key;                // RSA private key of the signer
-    std::vector<X509Ptr> chain; // signer first, then its issuing CA (and any further
-                                // intermediates in the file); never a root above the issuer
+  PkeyPtr key;                 // RSA private key of the signer
+  std::vector<X509Ptr> chain;  // signer first, then its issuing CA (and any further
+                               // intermediates in the file); never a root above the issuer
 };
 
 // Loads and checks one PKCS#12 file. `role` ("author", "distributor") appears in messages.
@@ -36,4 +40,4 @@ Bytes signRsaSha256(EVP_PKEY* key, std::span<const std::uint8_t> data);
 // DER encoding of a certificate.
 Bytes certificateDer(X509* cert);
 
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -7,11 +7,11 @@
 namespace wgtpack {
 
 class Error : public std::runtime_error {
-public:
-    explicit Error(const std::string& what) : std::runtime_error(what) {}
+ public:
+  explicit Error(const std::string& what) : std::runtime_error(what) {}
 };
 
 // The text of the oldest error on OpenSSL's queue (the root cause), then the queue is cleared.
 std::string opensslError();
 
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -12,4 +12,4 @@ namespace wgtpack {
 // and the cause.
 void writeFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
 
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -13,10 +13,10 @@ namespace wgtpack {
 
 // The build settings written into the sources in place of @NAME@ placeholders.
 struct Settings {
-    std::string portalUrl;   // @PORTAL_URL@: absolute http(s) URL ending in "/"
-    std::string widgetHost;  // @WIDGET_HOST@: host of the widget id "http://HOST/Velmora"
-    std::string authorHref;  // @AUTHOR_HREF@: the service's web site
-    std::string authorEmail; // @AUTHOR_EMAIL@: the service's support address
+  std::string portalUrl;    // @PORTAL_URL@: absolute http(s) URL ending in "/"
+  std::string widgetHost;   // @WIDGET_HOST@: host of the widget id "http://HOST/Velmora"
+  std::string authorHref;   // @AUTHOR_HREF@: the service's web site
+  std::string authorEmail;  // @AUTHOR_EMAIL@: the service's support address
 };
 
 // Throws Error naming the setting and what it must look like.
@@ -44,4 +44,4 @@ const std::vector<std::string>& packageEntries();
 Bytes buildPackage(const std::string& srcDir, const Settings& settings, const Credentials& author,
                    const Credentials& distributor, DosTime when);
 
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -21,89 +21,73 @@ constexpr const char* kProfile = "http://www.w3.org/ns/widgets-digsig#profile";
 constexpr const char* kRoleAuthor = "http://www.w3.org/ns/widgets-digsig#role-author";
 constexpr const char* kRoleDistributor = "http://www.w3.org/ns/widgets-digsig#role-distributor";
 
-bool safePathChar(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_'
-        || c == '-' || c == '/';
+bool safePathChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+         c == '-' || c == '/';
 }
 
-std::string reference(const std::string& uri, const std::string& digestB64, bool c14n11Transform)
-{
-    std::string s = "<Reference URI=\"" + uri + "\">\n";
-    if (c14n11Transform)
-        s += std::string("<Transforms>\n<Transform Algorithm=\"") + kC14n11 + "\"></Transform>\n</Transforms>\n";
-    s += std::string("<DigestMethod Algorithm=\"") + kSha256 + "\"></DigestMethod>\n";
-    s += "<DigestValue>" + digestB64 + "</DigestValue>\n";
-    s += "</Reference>\n";
-    return s;
+std::string reference(const std::string& uri, const std::string& digestB64, bool c14n11Transform) {
+  std::string s = "<Reference URI=\"" + uri + "\">\n";
+  if (c14n11Transform)
+    s += std::string("<Transforms>\n<Transform Algorithm=\"") + kC14n11 + "\"></Transform>\n</Transforms>\n";
+  s += std::string("<DigestMethod Algorithm=\"") + kSha256 + "\"></DigestMethod>\n";
+  s += "<DigestValue>" + digestB64 + "</DigestValue>\n";
+  s += "</Reference>\n";
+  return s;
 }
 
-std::string propObjectWithOpening(Role role, const std::string& objectOpen)
-{
-    const std::string target = "#" + signatureId(role);
-    const char* roleUri = role == Role::Author ? kRoleAuthor : kRoleDistributor;
-    return objectOpen + "<SignatureProperties xmlns:dsp=\"" + kDspNs + "\">"
-        + "<SignatureProperty Id=\"profile\" Target=\"" + target + "\"><dsp:Profile URI=\"" + kProfile
-        + "\"></dsp:Profile></SignatureProperty>"
-        + "<SignatureProperty Id=\"role\" Target=\"" + target + "\"><dsp:Role URI=\"" + roleUri
-        + "\"></dsp:Role></SignatureProperty>"
-        + "<SignatureProperty Id=\"identifier\" Target=\"" + target
-        + "\"><dsp:Identifier></dsp:Identifier></SignatureProperty>"
-        + "</SignatureProperties></Object>";
+std::string propObjectWithOpening(Role role, const std::string& objectOpen) {
+  const std::string target = "#" + signatureId(role);
+  const char* roleUri = role == Role::Author ? kRoleAuthor : kRoleDistributor;
+  return objectOpen + "<SignatureProperties xmlns:dsp=\"" + kDspNs + "\">" +
+         "<SignatureProperty Id=\"profile\" Target=\"" + target + "\"><dsp:Profile URI=\"" + kProfile +
+         "\"></dsp:Profile></SignatureProperty>" + "<SignatureProperty Id=\"role\" Target=\"" + target +
+         "\"><dsp:Role URI=\"" + roleUri + "\"></dsp:Role></SignatureProperty>" +
+         "<SignatureProperty Id=\"identifier\" Target=\"" + target +
+         "\"><dsp:Identifier></dsp:Identifier></SignatureProperty>" + "</SignatureProperties></Object>";
 }
 
-} // namespace
+}  // namespace
 
-std::string signatureId(Role role)
-{
-    return role == Role::Author ? "AuthorSignature" : "DistributorSignature";
+std::string signatureId(Role role) { return role == Role::Author ? "AuthorSignature" : "DistributorSignature"; }
+
+std::string propObject(Role role) { return propObjectWithOpening(role, "<Object Id=\"prop\">"); }
+
+std::string propObjectC14n11(Role role) {
+  return propObjectWithOpening(role, std::string("<Object xmlns=\"") + kDsigNs + "\" Id=\"prop\">");
 }
 
-std::string propObject(Role role)
-{
-    return propObjectWithOpening(role, "<Object Id=\"prop\">");
+std::string referenceUri(const std::string& path) {
+  std::string uri;
+  for (char c : path) {
+    if (!safePathChar(c)) throw Error("package path '" + path + "' has a character outside [A-Za-z0-9._-/]");
+    uri += c == '/' ? std::string("%2F") : std::string(1, c);
+  }
+  return uri;
 }
 
-std::string propObjectC14n11(Role role)
-{
-    return propObjectWithOpening(role, std::string("<Object xmlns=\"") + kDsigNs + "\" Id=\"prop\">");
+std::string makeSignature(Role role, const std::vector<SignedFile>& files, const Credentials& signer) {
+  // Inner bytes of SignedInfo, exactly as written in the file.
+  std::string inner = "\n";
+  inner += std::string("<CanonicalizationMethod Algorithm=\"") + kExcC14n + "\"></CanonicalizationMethod>\n";
+  inner += std::string("<SignatureMethod Algorithm=\"") + kRsaSha256 + "\"></SignatureMethod>\n";
+  for (const SignedFile& f : files) inner += reference(referenceUri(f.path), base64(sha256(f.bytes)), false);
+  inner += reference("#prop", base64(sha256(toBytes(propObjectC14n11(role)))), true);
+
+  const std::string canonicalSignedInfo =
+      std::string("<SignedInfo xmlns=\"") + kDsigNs + "\">" + inner + "</SignedInfo>";
+  const Bytes value = signRsaSha256(signer.key.get(), toBytes(canonicalSignedInfo));
+
+  std::string out = std::string("<Signature xmlns=\"") + kDsigNs + "\" Id=\"" + signatureId(role) + "\">\n";
+  out += "<SignedInfo>" + inner + "</SignedInfo>\n";
+  out += "<SignatureValue>\n" + base64Wrapped76(value) + "\n</SignatureValue>\n";
+  out += "<KeyInfo>\n<X509Data>\n";
+  for (const X509Ptr& cert : signer.chain)
+    out += "<X509Certificate>\n" + base64Wrapped76(certificateDer(cert.get())) + "\n</X509Certificate>\n";
+  out += "</X509Data>\n</KeyInfo>\n";
+  out += propObject(role) + "\n";
+  out += "</Signature>";  // no final newline, like the platform's signer
+  return out;
 }
 
-std::string referenceUri(const std::string& path)
-{
-    std::string uri;
-    for (char c : path) {
-        if (!safePathChar(c))
-            throw Error("package path '" + path + "' has a character outside [A-Za-z0-9._-/]");
-        uri += c == '/' ? std::string("%2F") : std::string(1, c);
-    }
-    return uri;
-}
-
-std::string makeSignature(Role role, const std::vector<SignedFile>& files, const Credentials& signer)
-{
-    // Inner bytes of SignedInfo, exactly as written in the file.
-    std::string inner = "\n";
-    inner += std::string("<CanonicalizationMethod Algorithm=\"") + kExcC14n + "\"></CanonicalizationMethod>\n";
-    inner += std::string("<SignatureMethod Algorithm=\"") + kRsaSha256 + "\"></SignatureMethod>\n";
-    for (const SignedFile& f : files)
-        inner += reference(referenceUri(f.path), base64(sha256(f.bytes)), false);
-    inner += reference("#prop", base64(sha256(toBytes(propObjectC14n11(role)))), true);
-
-    const std::string canonicalSignedInfo = std::string("<SignedInfo xmlns=\"") + kDsigNs + "\">" + inner
-        + "</SignedInfo>";
-    const Bytes value = signRsaSha256(signer.key.get(), toBytes(canonicalSignedInfo));
-
-    std::string out = std::string("<Signature xmlns=\"") + kDsigNs + "\" Id=\"" + signatureId(role) + "\">\n";
-    out += "<SignedInfo>" + inner + "</SignedInfo>\n";
-    out += "<SignatureValue>\n" + base64Wrapped76(value) + "\n</SignatureValue>\n";
-    out += "<KeyInfo>\n<X509Data>\n";
-    for (const X509Ptr& cert : signer.chain)
-        out += "<X509Certificate>\n" + base64Wrapped76(certificateDer(cert.get())) + "\n</X509Certificate>\n";
-    out += "</X509Data>\n</KeyInfo>\n";
-    out += propObject(role) + "\n";
-    out += "</Signature>"; // no final newline, like the platform's signer
-    return out;
-}
-
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -13,8 +13,8 @@ namespace wgtpack {
 enum class Role { Author, Distributor };
 
 struct SignedFile {
-    std::string path; // package-relative, "/" separated, [A-Za-z0-9._-] per segment
-    Bytes bytes;      // exactly as stored in the package
+  std::string path;  // package-relative, "/" separated, [A-Za-z0-9._-] per segment
+  Bytes bytes;       // exactly as stored in the package
 };
 
 // "AuthorSignature" / "DistributorSignature".
@@ -34,4 +34,4 @@ std::string referenceUri(const std::string& path);
 // the package's signing order (author-signature.xml first for the distributor, then ascending paths).
 std::string makeSignature(Role role, const std::vector<SignedFile>& files, const Credentials& signer);
 
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -10,4 +10,4 @@ namespace wgtpack {
 // is missing.
 void checkWidgetConfig(const std::string& text, const std::string& file);
 
-} // namespace wgtpack
+}  // namespace wgtpack

@@ -11,10 +11,10 @@ namespace testpki {
 wgtpack::PkeyPtr rsaKey(unsigned bits);
 
 struct CertSpec {
-    std::string commonName;
-    long notBeforeDays = -1; // relative to now
-    long notAfterDays = 365;
-    bool ca = false;
+  std::string commonName;
+  long notBeforeDays = -1;  // relative to now
+  long notAfterDays = 365;
+  bool ca = false;
 };
 
 // Signed by `issuerKey` with `issuer` as issuer name; self-signed when issuer is null.
@@ -26,4 +26,4 @@ enum class P12Cipher { Modern, Legacy };
 void writePkcs12(const std::string& path, const std::string& password, EVP_PKEY* key, X509* cert,
                  const std::vector<X509*>& cas, P12Cipher cipher = P12Cipher::Modern);
 
-} // namespace testpki
+}  // namespace testpki
