@@ -25,18 +25,18 @@ String InstallCommandLine(int step, const TInstallSettings& s) {
   const String iu = L"cmd.exe /c \"iu.exe ";
   const String package = s.wgtName + L".wgt";
   const String remote = s.tmpDir + L"/" + package;
+  auto into = [](int log) { return L" > " + String(kStepLogs[log]) + L"\""; };
   switch (step) {
     case 0: return iu + L"kill-server\"";
-    case 1: return iu + L"connect " + s.address + L":26101 > doLog\\step1.txt\"";
-    case 2: return iu + L"devices > doLog\\step2.txt\"";
-    case 3: return iu + L"shell 0 getappinstallpath > doLog\\step3.txt\"";
-    case 4: return iu + L"shell 0 vd_appuninstall " + s.appId + L"; echo cmd_ret:$?; > doLog\\step4.txt\"";
+    case 1: return iu + L"connect " + s.address + L":26101" + into(0);
+    case 2: return iu + L"devices" + into(1);
+    case 3: return iu + L"shell 0 getappinstallpath" + into(2);
+    case 4: return iu + L"shell 0 vd_appuninstall " + s.appId + L"; echo cmd_ret:$?;" + into(3);
     case 5: return iu + L"shell 0 mkdir " + s.tmpDir + L"\"";
-    case 6: return iu + L"push " + package + L" " + remote + L" > doLog\\step5.txt\"";
-    case 7:
-      return iu + L"shell 0 vd_appinstall " + s.appId + L" " + remote + L"; echo cmd_ret:$?; > doLog\\step6.txt\"";
+    case 6: return iu + L"push " + package + L" " + remote + into(4);
+    case 7: return iu + L"shell 0 vd_appinstall " + s.appId + L" " + remote + L"; echo cmd_ret:$?;" + into(5);
     case 8: return iu + L"shell 0 rmfile " + remote + L"\"";
-    case 9: return iu + L"shell 0 applist > doLog\\step7.txt\"";
+    case 9: return iu + L"shell 0 applist" + into(6);
     case 10: return iu + L"kill-server\"";
     default: return String();
   }
