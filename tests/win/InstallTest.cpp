@@ -64,7 +64,7 @@ class MessageBoxAnswerer {
  private:
   void Run() {
     for (int i = 0; i < 400 && !stop_; ++i, Sleep(25)) {
-      HWND box = FindOwnDialog();
+      HWND box = FindVisibleWindow(GetCurrentProcessId(), L"#32770");
       if (!box) continue;
       wchar_t text[1024] = {};
       GetDlgItemTextW(box, 0xFFFF, text, 1024);
@@ -72,21 +72,6 @@ class MessageBoxAnswerer {
       PostMessageW(box, WM_COMMAND, IDOK, 0);
       return;
     }
-  }
-  static HWND FindOwnDialog() {
-    HWND found = nullptr;
-    EnumWindows(
-        [](HWND hwnd, LPARAM p) -> BOOL {
-          DWORD pid = 0;
-          GetWindowThreadProcessId(hwnd, &pid);
-          wchar_t cls[16] = {};
-          GetClassNameW(hwnd, cls, 16);
-          if (pid != GetCurrentProcessId() || !IsWindowVisible(hwnd) || wcscmp(cls, L"#32770") != 0) return TRUE;
-          *reinterpret_cast<HWND*>(p) = hwnd;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
   }
   std::atomic<bool> stop_{false};
   std::wstring text_;

@@ -37,33 +37,9 @@ class Probe {
   bool started() const { return started_; }
 
   // The probe's first visible top-level window of the given class and caption (null: any).
-  HWND FindWindowOfProbe(const wchar_t* cls, const wchar_t* caption) {
-    struct Search {
-      DWORD pid;
-      const wchar_t* cls;
-      const wchar_t* caption;
-      HWND found;
-    } search{pi_.dwProcessId, cls, caption, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM p) -> BOOL {
-          auto& s = *reinterpret_cast<Search*>(p);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(hwnd, &pid);
-          wchar_t name[64] = {};
-          GetClassNameW(hwnd, name, 64);
-          if (pid != s.pid || !IsWindowVisible(hwnd) || (s.cls && wcscmp(name, s.cls) != 0) ||
-              (s.caption && WindowText(hwnd) != s.caption))
-            return TRUE;
-          s.found = hwnd;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
-
   HWND WaitForWindow(const wchar_t* cls, const wchar_t* caption = nullptr) {
     for (DWORD waited = 0; waited < kPatienceMs; waited += 50) {
-      if (HWND found = FindWindowOfProbe(cls, caption)) return found;
+      if (HWND found = FindVisibleWindow(pi_.dwProcessId, cls, caption)) return found;
       Sleep(50);
     }
     return nullptr;
@@ -90,7 +66,7 @@ class Probe {
     return code;
   }
 
-  bool HasMainWindow() { return FindWindowOfProbe(nullptr, L"Velmora Tizen Installer") != nullptr; }
+  bool HasMainWindow() { return FindVisibleWindow(pi_.dwProcessId, nullptr, L"Velmora Tizen Installer") != nullptr; }
 
  private:
   PROCESS_INFORMATION pi_{};

@@ -36,6 +36,30 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
+HWND FindVisibleWindow(DWORD pid, const wchar_t* cls, const wchar_t* caption) {
+  struct Search {
+    DWORD pid;
+    const wchar_t* cls;
+    const wchar_t* caption;
+    HWND found;
+  } search{pid, cls, caption, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM p) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        wchar_t name[64] = {};
+        GetClassNameW(hwnd, name, 64);
+        if (owner != s.pid || !IsWindowVisible(hwnd) || (s.cls && wcscmp(name, s.cls) != 0) ||
+            (s.caption && WindowText(hwnd) != s.caption))
+          return TRUE;
+        s.found = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 RECT BoundsInParent(HWND hwnd) {
   RECT r;
   GetWindowRect(hwnd, &r);

@@ -28,5 +28,7 @@ class FormFixture {
 };
 
 std::wstring WindowText(HWND hwnd);
+// The first visible top-level window of the process with this class and caption (null: any).
+HWND FindVisibleWindow(DWORD pid, const wchar_t* cls, const wchar_t* caption = nullptr);
 // Bounds of a window relative to its parent's client area.
 RECT BoundsInParent(HWND hwnd);
