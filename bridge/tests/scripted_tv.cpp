@@ -1,38 +1,16 @@
 #include "scripted_tv.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 
+#include "fd_stream.h"
 #include "harness.h"
 #include "wire.h"
 
 namespace harness {
-
-namespace {
-
-class FdStream : public wire::ByteStream {
- public:
-  explicit FdStream(int fd) : fd_(fd) {}
-  std::size_t readSome(void* buf, std::size_t len, wire::Deadline deadline) override {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, wire::millisecondsLeft(deadline)) <= 0) throw wire::Error("the PC sent nothing");
-    ssize_t n = ::recv(fd_, buf, len, 0);
-    if (n < 0) throw wire::Error("receive failed");
-    return std::size_t(n);
-  }
-  void writeAll(const void* buf, std::size_t len, wire::Deadline) override {
-    if (::send(fd_, buf, len, MSG_NOSIGNAL) != ssize_t(len)) throw wire::Error("the PC went away");
-  }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 wire::Packet Link::next() {
   FdStream s(fd_);

@@ -9,29 +9,12 @@
 #include <regex>
 #include <stdexcept>
 
+#include "fd_stream.h"
 #include "harness.h"
 
 namespace rawlink {
 
 using namespace std::chrono_literals;
-
-class RawLink::Stream : public wire::ByteStream {
- public:
-  explicit Stream(int fd) : fd_(fd) {}
-  std::size_t readSome(void* buf, std::size_t len, wire::Deadline deadline) override {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, wire::millisecondsLeft(deadline)) <= 0) throw wire::Error("timed out");
-    ssize_t n = ::recv(fd_, buf, len, 0);
-    if (n < 0) throw wire::Error("receive failed");
-    return std::size_t(n);
-  }
-  void writeAll(const void* buf, std::size_t len, wire::Deadline) override {
-    if (::send(fd_, buf, len, MSG_NOSIGNAL) != ssize_t(len)) throw wire::Error("send failed");
-  }
-
- private:
-  int fd_;
-};
 
 int connectLoopback(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -48,7 +31,7 @@ int connectLoopback(int port) {
 
 RawLink::RawLink(int port) : fd_(connectLoopback(port)) {
   if (fd_ < 0) throw std::runtime_error("cannot connect to tvsim");
-  stream_ = std::make_unique<Stream>(fd_);
+  stream_ = std::make_unique<harness::FdStream>(fd_);
   send(wire::kCnxn, wire::kHostVersion, wire::kHostMaxPayload,
        std::string(wire::kHostBanner, sizeof wire::kHostBanner));
   if (next().command != wire::kCnxn) throw std::runtime_error("tvsim answered the handshake with something else");

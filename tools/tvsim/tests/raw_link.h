@@ -27,9 +27,8 @@ class RawLink {
   std::string shell(const std::string& command);
 
  private:
-  class Stream;
   int fd_;
-  std::unique_ptr<Stream> stream_;
+  std::unique_ptr<wire::ByteStream> stream_;
 };
 
 // The stream data among the packets.
