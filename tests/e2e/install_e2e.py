@@ -103,7 +103,7 @@ class Runner:
         os.makedirs(args.artifacts, exist_ok=True)
 
     def start_tv(self, scenario, state):
-        log = open(os.path.join(self.root, f"tvsim-{scenario.name}.log"), "w")
+        log = open(os.path.join(self.args.artifacts, f"e2e-{scenario.name}-tvsim.log"), "w")
         tv = subprocess.Popen([self.args.tvsim, "--listen", "127.0.0.1:26101", "--state", state,
                                "--author-ca", os.path.join(self.args.certs, "author-ca.pem"),
                                "--distributor-ca", os.path.join(self.args.certs, "distributor-ca.pem")]
@@ -127,7 +127,13 @@ class Runner:
         os.makedirs(work)
         tv = self.start_tv(s, os.path.join(self.root, s.name, "tv")) if s.tv else None
         try:
-            installer, window = open_window(self.args.installer, self.args.winprobe, work)
+            # The tool's wire trace of every step, kept beside the screenshots for a failure's
+            # post-mortem (a Windows path: iu.exe and its server open it).
+            trace = os.path.join(self.args.artifacts, f"e2e-{s.name}-iu-trace.txt")
+            if os.path.exists(trace):
+                os.remove(trace)
+            env = dict(os.environ, IU_TRACE="Z:" + trace.replace("/", "\\"))
+            installer, window = open_window(self.args.installer, self.args.winprobe, work, env)
             try:
                 return self.drive(s, work, window)
             except Failure:

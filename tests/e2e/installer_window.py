@@ -97,9 +97,9 @@ class Window:
 
 
 
-def open_window(installer, winprobe, cwd):
+def open_window(installer, winprobe, cwd, env=None):
     """Starts the installer in cwd; returns its process and its window once shown."""
-    process = subprocess.Popen(["wine", os.path.abspath(installer)], cwd=cwd,
+    process = subprocess.Popen(["wine", os.path.abspath(installer)], cwd=cwd, env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(900):  # a loaded machine can take long to start Wine
         xid = run(["xdotool", "search", "--onlyvisible", "--name", f"^{CAPTION}$"]).stdout.split()
